@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/result.hpp"
+#include "json/value.hpp"
+
+namespace quern::json {
+
+// Deepest nesting of arrays and objects that parse_json accepts.
+inline constexpr int kMaxDepth = 127;
+
+// Parses the whole text as one JSON value followed by nothing but JSON
+// whitespace. Every byte counts: a NUL is a fault, never an early end. On
+// failure the message is a description ("expected value", "EOF while parsing a
+// list", "recursion limit exceeded", ...) then " at line L column C", where C is
+// the byte position in that line (at the end of the text: its last byte).
+Result<Value> parse_json(std::string_view text);
+
+}  // namespace quern::json

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "platform/os_string.hpp"
+
+namespace quern::platform {
+
+// Sets the process up before anything else runs. POSIX: SIGPIPE is ignored, so
+// a write to a closed pipe fails with EPIPE instead of killing the runtime.
+void prepare_process();
+
+// The whole command line, program name first. Windows splits GetCommandLineW()
+// by the C runtime's rules and ignores argc/argv; POSIX takes argv's bytes.
+std::vector<OsString> program_arguments(int argc, char** argv);
+
+// Write all of the bytes to the process's own standard output or error, straight
+// to the OS handle (no C runtime buffering or text mode). False when any part
+// could not be written, e.g. the reading end has been closed.
+bool write_stdout(std::string_view bytes);
+bool write_stderr(std::string_view bytes);
+
+// Ends the process at once with the code, without waiting for other threads.
+[[noreturn]] void exit_process(int code);
+
+}  // namespace quern::platform

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include "platform/std_streams.hpp"
+#include "platform/windows_command_line.hpp"
+
+namespace quern::platform {
+
+namespace {
+
+bool write_all(DWORD which, std::string_view bytes) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+void prepare_process() {
+    // No error dialog boxes: a console runtime under a GUI must never wait on one.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+}
+
+std::vector<OsString> program_arguments(int, char**) {
+    const wchar_t* line = GetCommandLineW();
+    std::u16string units(line, line + wcslen(line));
+    std::vector<OsString> args;
+    for (const std::u16string& arg : split_windows_command_line(units)) {
+        args.emplace_back(arg.begin(), arg.end());
+    }
+    return args;
+}
+
+bool write_stdout(std::string_view bytes) { return write_all(STD_OUTPUT_HANDLE, bytes); }
+
+bool write_stderr(std::string_view bytes) { return write_all(STD_ERROR_HANDLE, bytes); }
+
+void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+}  // namespace quern::platform

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output/record_writer.hpp"
+#include "output/records.hpp"
+
+namespace quern::output {
+namespace {
+
+// Records every call the writer makes, and fails when told to.
+struct RecordingSink {
+    std::vector<std::string> writes;
+    bool fail = false;
+
+    RecordWriter::Sink sink() {
+        return [this](std::string_view bytes) {
+            writes.emplace_back(bytes);
+            return !fail;
+        };
+    }
+};
+
+TEST(RecordWriter, EachRecordIsOneLineHandedOverInOnePiece) {
+    RecordingSink sink;
+    RecordWriter writer(sink.sink());
+    EXPECT_TRUE(writer.write(fatal_record("line\nfeed\r")));
+    EXPECT_TRUE(writer.write(json::Object()));
+    ASSERT_EQ(sink.writes.size(), 2u);
+    EXPECT_EQ(sink.writes[0], "{\"error\":\"line\\nfeed\\r\",\"type\":\"fatal\"}\n");
+    EXPECT_EQ(sink.writes[1], "{}\n");
+}
+
+TEST(RecordWriter, AFailedWriteIsReportedAndLaterRecordsAreStillTried) {
+    RecordingSink sink;
+    RecordWriter writer(sink.sink());
+    sink.fail = true;
+    EXPECT_FALSE(writer.write(fatal_record("lost")));
+    sink.fail = false;
+    EXPECT_TRUE(writer.write(fatal_record("next")));
+    EXPECT_EQ(sink.writes.size(), 2u);
+    EXPECT_EQ(sink.writes[1], "{\"error\":\"next\",\"type\":\"fatal\"}\n");
+}
+
+TEST(RecordWriter, AHugeRecordIsWrittenWhole) {
+    RecordingSink sink;
+    RecordWriter writer(sink.sink());
+    std::string big(3 << 20, 'x');
+    EXPECT_TRUE(writer.write(fatal_record(big)));
+    EXPECT_TRUE(writer.write(fatal_record("small")));
+    EXPECT_EQ(sink.writes[0].size(), big.size() + std::string(R"({"error":"","type":"fatal"})").size() + 1);
+    EXPECT_EQ(sink.writes[1], "{\"error\":\"small\",\"type\":\"fatal\"}\n");
+}
+
+}  // namespace
+}  // namespace quern::output

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os_string.hpp"
+
+namespace quern::testing {
+
+struct ProgramOutput {
+    int exit_code = -1;  // on POSIX, 128 + N after death by signal N
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with the arguments (program name not included), writes
+// stdin_text to its standard input and closes it, collects both output streams
+// until they end and waits for the program to exit.
+ProgramOutput run_program(const platform::OsString& program,
+                          const std::vector<platform::OsString>& arguments,
+                          std::string_view stdin_text = {});
+
+// The quern-runtime executable built beside the tests.
+platform::OsString runtime_binary();
+
+// Runs quern-runtime with UTF-8 arguments.
+ProgramOutput run_runtime_binary(const std::vector<std::string>& arguments,
+                                 std::string_view stdin_text = {});
+
+}  // namespace quern::testing
