@@ -1,0 +1,41 @@
+# One entry point for building and testing on a fresh Debian machine.
+#   make test         install what is missing, then every test: native debug,
+#                     AddressSanitizer + UndefinedBehaviorSanitizer, and the
+#                     Windows build under Wine
+#   make build        native release build: build/release/bin/quern-runtime
+#   make windows      Windows build: build/windows/bin/quern-runtime.exe
+
+.PHONY: all deps build windows test test-native test-asan test-windows clean
+
+WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
+
+all: build
+
+deps:
+	@scripts/ensure-deps.sh
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release
+
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows
+
+test: deps test-native test-asan test-windows
+
+test-native:
+	cmake --preset debug
+	cmake --build --preset debug
+	ctest --preset debug
+
+test-asan:
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+test-windows: windows
+	$(WINE_ENV) ctest --preset windows
+
+clean:
+	rm -rf build
