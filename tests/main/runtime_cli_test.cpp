@@ -44,8 +44,14 @@ TEST(RuntimeCommandLine, MistakesAreFatalRecordsWithStatusOne) {
 }
 
 TEST(RuntimeCommandLine, StdinIsNotReadOnAFailedStart) {
-    auto result = run_runtime_binary({"--project"}, "{\"id\":1,\"command\":\"status\"}\n");
+    auto result = run_runtime_binary({"--project"}, {.stdin_text = "{\"id\":1,\"command\":\"status\"}\n"});
     EXPECT_EQ(result.out, fatal_line("Missing --project directory"));
+    EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST(RuntimeCommandLine, AClosedStdoutIsAFailedWriteNotACrash) {
+    auto result = run_runtime_binary({"--project"}, {.close_stdout = true});
+    EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exit_code, 1);
 }
 

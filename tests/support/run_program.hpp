@@ -14,18 +14,23 @@ struct ProgramOutput {
     std::string err;
 };
 
-// Runs a program with the arguments (program name not included), writes
-// stdin_text to its standard input and closes it, collects both output streams
-// until they end and waits for the program to exit.
+struct RunOptions {
+    std::string_view stdin_text = {};  // written to standard input, which is then closed
+    bool close_stdout = false;    // close the reading end of its stdout at once
+};
+
+// Runs a program with the arguments (program name not included), feeds its
+// standard input, collects both output streams until they end and waits for
+// the program to exit.
 ProgramOutput run_program(const platform::OsString& program,
                           const std::vector<platform::OsString>& arguments,
-                          std::string_view stdin_text = {});
+                          const RunOptions& options = {});
 
 // The quern-runtime executable built beside the tests.
 platform::OsString runtime_binary();
 
 // Runs quern-runtime with UTF-8 arguments.
 ProgramOutput run_runtime_binary(const std::vector<std::string>& arguments,
-                                 std::string_view stdin_text = {});
+                                 const RunOptions& options = {});
 
 }  // namespace quern::testing

@@ -66,7 +66,7 @@ void exchange(int in, std::string_view input, int out, int err, ProgramOutput& r
 
 ProgramOutput run_program(const platform::OsString& program,
                           const std::vector<platform::OsString>& arguments,
-                          std::string_view stdin_text) {
+                          const RunOptions& options) {
     Pipe in = make_pipe(), out = make_pipe(), err = make_pipe();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -85,7 +85,11 @@ ProgramOutput run_program(const platform::OsString& program,
     ::close(err.write);
     if (spawned != 0) throw std::runtime_error("posix_spawn failed for " + program);
     ProgramOutput result;
-    exchange(in.write, stdin_text, out.read, err.read, result);
+    if (options.close_stdout) {
+        ::close(out.read);
+        out.read = -1;
+    }
+    exchange(in.write, options.stdin_text, out.read, err.read, result);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -25,6 +25,7 @@ Pipe make_pipe(bool child_reads) {
 }
 
 void drain(HANDLE handle, std::string* sink) {
+    if (handle == nullptr) return;
     char buffer[65536];
     DWORD n = 0;
     while (ReadFile(handle, buffer, sizeof buffer, &n, nullptr) && n > 0) sink->append(buffer, n);
@@ -46,7 +47,7 @@ std::wstring command_line(const platform::OsString& program,
 
 ProgramOutput run_program(const platform::OsString& program,
                           const std::vector<platform::OsString>& arguments,
-                          std::string_view stdin_text) {
+                          const RunOptions& options) {
     Pipe in = make_pipe(true), out = make_pipe(false), err = make_pipe(false);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -63,8 +64,13 @@ ProgramOutput run_program(const platform::OsString& program,
     CloseHandle(err.write);
     if (!started) throw std::runtime_error("CreateProcessW failed");
     ProgramOutput result;
+    if (options.close_stdout) {
+        CloseHandle(out.read);
+        out.read = nullptr;
+    }
     std::thread out_reader(drain, out.read, &result.out);
     std::thread err_reader(drain, err.read, &result.err);
+    std::string_view stdin_text = options.stdin_text;
     while (!stdin_text.empty()) {
         DWORD written = 0;
         const auto chunk = static_cast<DWORD>(stdin_text.size() > 65536 ? 65536 : stdin_text.size());
