@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "core/result.hpp"
+#include "platform/os_error.hpp"
+
+namespace quern::platform {
+
+// An OS handle as an opaque value: a HANDLE on Windows, a descriptor on POSIX.
+using NativeHandle = std::intptr_t;
+inline constexpr NativeHandle kInvalidHandle = -1;
+
+// Closes the handle; closing is never retried (on POSIX a retried close could
+// close a descriptor another thread has just been given).
+void close_native_handle(NativeHandle handle);
+
+// Sole owner of one OS handle; closes it when destroyed. Move-only, so each pipe
+// end has exactly one owner at a time.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(NativeHandle native) : native_(native) {}
+    ~OwnedHandle() { close(); }
+
+    OwnedHandle(OwnedHandle&& other) noexcept : native_(other.release()) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+        if (this != &other) {
+            close();
+            native_ = other.release();
+        }
+        return *this;
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+    bool valid() const { return native_ != kInvalidHandle; }
+    NativeHandle native() const { return native_; }
+    NativeHandle release() {
+        NativeHandle native = native_;
+        native_ = kInvalidHandle;
+        return native;
+    }
+    void close() {
+        if (valid()) close_native_handle(release());
+    }
+
+private:
+    NativeHandle native_ = kInvalidHandle;
+};
+
+// One blocking read. End of stream includes a pipe whose writing end has been
+// closed (Windows reports that as ERROR_BROKEN_PIPE).
+struct ReadOutcome {
+    enum class Kind { Data, End, Error };
+    Kind kind = Kind::End;
+    std::size_t size = 0;     // for Data: how many bytes were read
+    OsErrorCode error = 0;    // for Error
+};
+ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity);
+
+// Writes all of the bytes, retrying partial writes. On failure: the OS error
+// text, or "failed to write whole buffer" when the OS accepted no bytes.
+Status write_all(NativeHandle handle, std::string_view bytes);
+
+// An anonymous pipe; neither end is inherited by child processes.
+struct Pipe {
+    OwnedHandle read;
+    OwnedHandle write;
+};
+Result<Pipe> create_pipe();
+
+// The runtime's own standard input, borrowed: it is never closed.
+NativeHandle standard_input();
+
+}  // namespace quern::platform

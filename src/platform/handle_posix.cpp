@@ -1,0 +1,51 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/handle.hpp"
+
+namespace quern::platform {
+
+namespace {
+
+int fd_of(NativeHandle handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+void close_native_handle(NativeHandle handle) { ::close(fd_of(handle)); }
+
+ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity) {
+    for (;;) {
+        ssize_t n = ::read(fd_of(handle), buffer, capacity);
+        if (n > 0) return {ReadOutcome::Kind::Data, static_cast<std::size_t>(n), 0};
+        if (n == 0) return {ReadOutcome::Kind::End, 0, 0};
+        if (errno == EINTR) continue;
+        return {ReadOutcome::Kind::Error, 0, static_cast<OsErrorCode>(errno)};
+    }
+}
+
+Status write_all(NativeHandle handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd_of(handle), bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Failure{os_error_text(static_cast<OsErrorCode>(errno))};
+        if (n == 0) return Failure{"failed to write whole buffer"};
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+Result<Pipe> create_pipe() {
+    int fds[2];
+    if (::pipe(fds) != 0) return Failure{os_error_text(last_os_error())};
+    // pipe2 is not everywhere (macOS); the runtime starts no process while
+    // another thread creates pipes, so setting the flag after is safe.
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return Pipe{OwnedHandle(fds[0]), OwnedHandle(fds[1])};
+}
+
+NativeHandle standard_input() { return STDIN_FILENO; }
+
+}  // namespace quern::platform
