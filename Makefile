@@ -1,11 +1,11 @@
 # One entry point for building and testing on a fresh Debian machine.
 #   make test         install what is missing, then every test: native debug,
-#                     AddressSanitizer + UndefinedBehaviorSanitizer, and the
-#                     Windows build under Wine
+#                     AddressSanitizer + UndefinedBehaviorSanitizer,
+#                     ThreadSanitizer, and the Windows build under Wine
 #   make build        native release build: build/release/bin/quern-runtime
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
 
-.PHONY: all deps build windows test test-native test-asan test-windows clean
+.PHONY: all deps build windows test test-native test-asan test-tsan test-windows clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -22,7 +22,7 @@ windows: deps
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps test-native test-asan test-windows
+test: deps test-native test-asan test-tsan test-windows
 
 test-native:
 	cmake --preset debug
@@ -33,6 +33,11 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+
+test-tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 test-windows: windows
 	$(WINE_ENV) ctest --preset windows
