@@ -24,6 +24,9 @@ struct LoopState {
     // False for good after the first failed record write.
     bool frontend_output_healthy = true;
     bool backend_stdout_closed = false;
+    // The backend's stderr has ended too: a crashing backend's last words (its
+    // traceback) are relayed before the runtime leaves.
+    bool backend_stderr_closed = false;
     // When the loop first saw the backend gone, and its exit code if readable.
     std::optional<TimePoint> backend_exit;
     std::optional<std::uint32_t> exit_code;

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+#include "core/event_loop.hpp"
+#include "json/write.hpp"
+#include "project/supervision.hpp"
+
+namespace quern {
+namespace {
+
+using namespace std::chrono_literals;
+using State = ProcessPoll::State;
+
+// A backend whose polls follow a script; the last answer repeats.
+struct ScriptedBackend : ProcessControl {
+    std::deque<ProcessPoll> script;
+    ProcessPoll last;
+    int polls = 0;
+    int terminations = 0;
+    ProcessPoll after_termination{State::Exited, 1, {}};
+
+    ProcessPoll poll() override {
+        ++polls;
+        if (!script.empty()) {
+            last = script.front();
+            script.pop_front();
+        }
+        return last;
+    }
+    void terminate_tree() override {
+        ++terminations;
+        script = {after_termination};
+    }
+};
+
+ProcessPoll running() { return {State::Running, 0, {}}; }
+ProcessPoll exited(std::uint32_t code) { return {State::Exited, code, {}}; }
+
+// Events are queued before the loop runs on the test's own thread; the clock
+// moves only when the loop sleeps, which it does once its event queue is closed.
+struct LoopFixture : ::testing::Test {
+    ScriptedBackend backend;
+    std::pair<EventProducer, EventConsumer> events = make_event_queue();
+    std::pair<request::BackendInputSender, request::BackendInputReceiver> input =
+        request::make_backend_input_queue();
+    std::vector<std::string> records;
+    std::vector<std::string> notes;
+    bool output_ok = true;
+    TimePoint start = TimePoint() + 1h;
+    TimePoint clock = start;
+    LoopIo io{[this](const json::Value& record) {
+                  records.push_back(json::to_compact_text(record));
+                  return output_ok;
+              },
+              [this](std::string_view text) { notes.emplace_back(text); },
+              [this] { return clock; },
+              [this](std::chrono::milliseconds pause) { clock += pause; }};
+
+    void send(EventSource source, LineEventKind kind, std::string text = {}) {
+        ASSERT_TRUE(events.first.send(RuntimeEvent{kind, std::move(text), source}));
+    }
+    void request(std::string line) { send(EventSource::RuntimeStdin, LineEventKind::Line, std::move(line)); }
+    void backend_says(std::string line) { send(EventSource::BackendStdout, LineEventKind::Line, std::move(line)); }
+    void backend_streams_end() {
+        send(EventSource::BackendStdout, LineEventKind::Closed);
+        send(EventSource::BackendStderr, LineEventKind::Closed);
+    }
+    // Runs the loop; with close_queue the producers are gone (as once every
+    // worker has stopped), otherwise the loop waits out its real 50 ms.
+    int run(bool close_queue = true) {
+        if (close_queue) events.first.release();
+        return run_event_loop(backend, std::move(events.second), std::move(input.first), io);
+    }
+    std::vector<std::string> sent_to_backend() {
+        std::vector<std::string> lines;
+        while (auto value = input.second.receive()) lines.push_back(json::to_compact_text(*value));
+        return lines;
+    }
+};
+
+constexpr const char* kShutdownRecord = R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})";
+
+TEST_F(LoopFixture, TheRoadOfOneRequest) {
+    backend.script = {running(), exited(0)};
+    request(R"({"id":7,"command":"status"})");
+    backend_says(R"({"type":"response","id":7,"ok":true,"result":{"state":"idle"}})");
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(records, (std::vector<std::string>{R"({"id":7,"ok":true,"result":{"state":"idle"},"type":"response"})"}));
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{R"({"command":"status","id":7,"payload":{}})", kShutdownRecord}));
+}
+
+TEST_F(LoopFixture, StdinEndingWithNothingPendingIsACleanQuietStop) {
+    backend.script = {exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{kShutdownRecord}));
+}
+
+TEST_F(LoopFixture, ABackendExitingOnItsOwnAnswersPendingRequestsInKeyOrderThenIsFatal) {
+    backend.script = {running(), exited(3)};
+    request(R"({"id":"b","command":"status"})");
+    request(R"({"id":"a","command":"generate"})");
+    backend_streams_end();
+    EXPECT_EQ(run(/*close_queue=*/false), 1);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"j({"error":"Python backend exited (exit code: 3)","id":"a","ok":false,"type":"response"})j",
+                           R"j({"error":"Python backend exited (exit code: 3)","id":"b","ok":false,"type":"response"})j",
+                           R"j({"error":"Python backend exited (exit code: 3)","type":"fatal"})j"}));
+}
+
+TEST_F(LoopFixture, AnUnansweredQueuedShutdownGetsAShutdownResponse) {
+    backend.script = {running(), exited(0)};
+    request(R"({"id":1,"command":"generate"})");
+    request(R"({"id":2,"command":"shutdown"})");
+    request(R"({"id":3,"command":"status"})");
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"({"error":"Runtime is shutting down","id":3,"ok":false,"type":"response"})",
+                           R"j({"error":"Python backend exited (exit code: 0)","id":1,"ok":false,"type":"response"})j",
+                           R"({"id":2,"ok":true,"result":{"shutdown":true},"type":"response"})"}));
+    // The front end's own shutdown went to the backend; the runtime sent none of its own.
+    EXPECT_EQ(sent_to_backend().back(), R"({"command":"shutdown","id":2,"payload":{}})");
+}
+
+TEST_F(LoopFixture, AWriterFailureBeforeShutdownMakesTheStopUnclean) {
+    backend.script = {running(), exited(0)};
+    request(R"({"id":1,"command":"status"})");
+    send(EventSource::BackendInputWriter, LineEventKind::Failed, "Broken pipe (os error 32)");
+    backend_streams_end();
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"j({"error":"Backend input failed: Broken pipe (os error 32)","id":1,"ok":false,"type":"response"})j",
+                           R"j({"error":"Backend input failed: Broken pipe (os error 32)","type":"fatal"})j"}));
+}
+
+TEST_F(LoopFixture, AWriterFailureAfterShutdownBeganIsIgnored) {
+    backend.script = {running(), exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    send(EventSource::BackendInputWriter, LineEventKind::Failed, "Broken pipe (os error 32)");
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(records.empty());
+}
+
+TEST_F(LoopFixture, AFailedRecordWriteBeginsTheShutdownAndTheLoopGoesOn) {
+    backend.script = {running(), running(), exited(0)};
+    output_ok = false;
+    request(R"([])");
+    backend_says(R"({"type":"event"})");
+    backend_streams_end();
+    EXPECT_EQ(run(/*close_queue=*/false), 0);  // shutdown began, so the stop is clean
+    EXPECT_EQ(records.size(), 2u);             // both writes were still attempted
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{kShutdownRecord}));
+}
+
+TEST_F(LoopFixture, RequestsAreRefusedWhileShuttingDownButBadLinesKeepTheirOwnMessage) {
+    backend.script = {exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    request(R"({"id":1,"command":"status"})");
+    request(R"({"id":1,"command":"nope"})");
+    send(EventSource::RuntimeStdin, LineEventKind::Oversized);
+    send(EventSource::RuntimeStdin, LineEventKind::InvalidUtf8);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"({"error":"Runtime is shutting down","id":1,"ok":false,"type":"response"})",
+                           R"({"error":"Unknown command; use a supported Quern training or generation command","id":1,"ok":false,"type":"response"})",
+                           R"({"error":"Request exceeds the 64 KiB limit","id":null,"ok":false,"type":"response"})",
+                           R"({"error":"Request must be UTF-8 JSON","id":null,"ok":false,"type":"response"})"}));
+}
+
+TEST_F(LoopFixture, TheDrainWindowEndsStrictlyAfterOneSecond) {
+    backend.script = {exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    send(EventSource::BackendStdout, LineEventKind::Closed);  // stderr stays open (a grandchild holds it)
+    EXPECT_EQ(run(), 0);
+    // The exit was seen on the first pass; passes come every 50 ms; 1000 ms is not yet more than 1 s.
+    EXPECT_EQ(clock - start, 1050ms);
+}
+
+TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnded) {
+    backend.script = {running(), running(), exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(backend.polls, 3);
+}
+
+TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {
+    backend.script = {running()};
+    backend.after_termination = exited(1);
+    request(R"({"id":"s","command":"shutdown"})");
+    request(R"({"id":"g","command":"generate"})");
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(backend.terminations, 1);
+    EXPECT_GE(clock - start, 75s);
+    EXPECT_LT(clock - start, 75s + 100ms);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"({"error":"Runtime is shutting down","id":"g","ok":false,"type":"response"})",
+                           R"({"id":"s","ok":true,"result":{"shutdown":true},"type":"response"})"}));
+}
+
+TEST_F(LoopFixture, ABackendThatCannotBePolledIsEndedAndTheStopIsUnclean) {
+    backend.script = {ProcessPoll{State::Failed, 0, "Access is denied. (os error 5)"}};
+    send(EventSource::BackendStdout, LineEventKind::Failed, "The pipe has been ended. (os error 109)");
+    EXPECT_EQ(run(/*close_queue=*/false), 1);
+    EXPECT_EQ(backend.terminations, 1);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"j({"error":"Failed to supervise backend: Access is denied. (os error 5)","type":"fatal"})j"}));
+}
+
+TEST(ExitMessage, NamesTheExitCodeInDecimalOrHex) {
+    LoopState state;
+    EXPECT_EQ(exit_message(state), "Python backend exited");
+    state.exit_code = 0;
+    EXPECT_EQ(exit_message(state), "Python backend exited (exit code: 0)");
+    state.exit_code = 0x7FFFFFFF;
+    EXPECT_EQ(exit_message(state), "Python backend exited (exit code: 2147483647)");
+    state.exit_code = 0xC0000005;
+    EXPECT_EQ(exit_message(state), "Python backend exited (exit code: 0xc0000005)");
+    state.failure_message = "Backend input writer stopped";
+    EXPECT_EQ(exit_message(state), "Backend input writer stopped");
+}
+
+}  // namespace
+}  // namespace quern

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "json/write.hpp"
+#include "output/backend_relays.hpp"
+#include "request/pending_requests.hpp"
+
+namespace quern::output {
+namespace {
+
+struct RelayFixture : ::testing::Test {
+    LoopState state;
+    std::pair<request::BackendInputSender, request::BackendInputReceiver> input =
+        request::make_backend_input_queue();
+    std::vector<std::string> records;
+    std::vector<std::string> notes;
+    bool write_ok = true;
+    RecordSink emit = [this](const json::Value& record) {
+        records.push_back(json::to_compact_text(record));
+        return write_ok;
+    };
+    LineSink note = [this](std::string_view text) { notes.emplace_back(text); };
+
+    void stdout_event(LineEventKind kind, std::string text = {}) {
+        handle_backend_stdout_event(RuntimeEvent{kind, std::move(text), EventSource::BackendStdout}, state,
+                                    input.first, emit, note, TimePoint());
+    }
+    void stderr_event(LineEventKind kind, std::string text = {}) {
+        handle_backend_stderr_event(RuntimeEvent{kind, std::move(text), EventSource::BackendStderr}, state, note);
+    }
+    void make_pending(std::string_view id_text, json::Value id) {
+        state.pending.insert(std::string(id_text), request::PendingEntry{std::move(id), false});
+    }
+};
+
+TEST_F(RelayFixture, ProtocolRecordsAreRewrittenCanonically) {
+    stdout_event(LineEventKind::Line, R"({ "type" : "event", "b" : 1.50, "a" : 1e2, "a" : [ {"z":1,"y":null} ] })");
+    stdout_event(LineEventKind::Line, "{\"type\":\"progress\",\"s\":\"\\u00e9\\/\\u001F\"}\r");
+    EXPECT_EQ(records, (std::vector<std::string>{R"({"a":[{"y":null,"z":1}],"b":1.5,"type":"event"})",
+                                                 "{\"s\":\"\xC3\xA9/\\u001f\",\"type\":\"progress\"}"}));
+    EXPECT_TRUE(notes.empty());
+}
+
+TEST_F(RelayFixture, AnythingButAProtocolRecordIsDroppedWithANote) {
+    for (const char* line : {R"({"type":5})", "[1]", "null", "", "   ", R"({"type":"x"} trailing)",
+                             R"({"kind":"event"})", "not json"}) {
+        stdout_event(LineEventKind::Line, line);
+    }
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(notes, std::vector<std::string>(8, "[quern-runtime] Ignored non-protocol backend stdout"));
+}
+
+TEST_F(RelayFixture, UnreadableLinesGetTheInvalidRecordNote) {
+    stdout_event(LineEventKind::Oversized);
+    stdout_event(LineEventKind::InvalidUtf8);
+    EXPECT_EQ(notes, std::vector<std::string>(2, "[quern-runtime] Ignored invalid backend stdout record"));
+    EXPECT_FALSE(state.backend_stdout_closed);
+}
+
+TEST_F(RelayFixture, AResponseSettlesOnlyThePendingRequestWithItsExactKey) {
+    make_pending("7", json::Value::from_unsigned(7));
+    make_pending(R"("7")", json::Value("7"));
+    stdout_event(LineEventKind::Line, R"({"type":"response","id":7.0,"ok":true})");
+    stdout_event(LineEventKind::Line, R"({"type":"Response","id":7})");
+    stdout_event(LineEventKind::Line, R"({"type":"event","id":7})");
+    stdout_event(LineEventKind::Line, R"({"type":"response"})");
+    stdout_event(LineEventKind::Line, R"({"type":"response","id":"__runtime_shutdown__"})");
+    EXPECT_EQ(state.pending.size(), 2u);
+    stdout_event(LineEventKind::Line, R"({"type":"response","id":7,"ok":false})");
+    EXPECT_EQ(state.pending.size(), 1u);
+    EXPECT_TRUE(state.pending.contains(R"("7")"));
+    EXPECT_EQ(records.size(), 6u);  // every one of them is forwarded all the same
+}
+
+TEST_F(RelayFixture, AFailedWriteStillSettlesTheResponseAndClearsTheHealthyFlag) {
+    make_pending("1", json::Value::from_unsigned(1));
+    write_ok = false;
+    stdout_event(LineEventKind::Line, R"({"type":"response","id":1})");
+    EXPECT_TRUE(state.pending.empty());
+    EXPECT_FALSE(state.frontend_output_healthy);
+}
+
+TEST_F(RelayFixture, TheEndOfStdoutIsNotedAndAReadFailureBeginsAnUncleanShutdown) {
+    stdout_event(LineEventKind::Closed);
+    EXPECT_TRUE(state.backend_stdout_closed);
+    EXPECT_FALSE(state.shutting_down());
+    stdout_event(LineEventKind::Failed, "The handle is invalid. (os error 6)");
+    EXPECT_EQ(state.failure_message, "Backend stdout failed: The handle is invalid. (os error 6)");
+    EXPECT_TRUE(state.shutting_down());
+    EXPECT_TRUE(notes.empty());
+    EXPECT_TRUE(records.empty());
+}
+
+TEST_F(RelayFixture, StderrLinesPassThroughAndTroubleBecomesANote) {
+    stderr_event(LineEventKind::Line, "Traceback (most recent call last):");
+    stderr_event(LineEventKind::Line, "");
+    stderr_event(LineEventKind::Oversized);
+    stderr_event(LineEventKind::InvalidUtf8);
+    stderr_event(LineEventKind::Failed, "Access is denied. (os error 5)");
+    EXPECT_EQ(notes, (std::vector<std::string>{"Traceback (most recent call last):", "",
+                                               "[quern-runtime] Oversized backend stderr line discarded",
+                                               "[quern-runtime] Invalid UTF-8 backend stderr line discarded",
+                                               "[quern-runtime] Backend stderr read failed: Access is denied. (os error 5)"}));
+    EXPECT_FALSE(state.failure_message.has_value());
+    EXPECT_FALSE(state.shutting_down());
+}
+
+TEST_F(RelayFixture, TheEndOfStderrIsNotedWithoutAWord) {
+    stderr_event(LineEventKind::Closed);
+    EXPECT_TRUE(state.backend_stderr_closed);
+    EXPECT_TRUE(notes.empty());
+}
+
+}  // namespace
+}  // namespace quern::output
