@@ -1,11 +1,13 @@
 # One entry point for building and testing on a fresh Debian machine.
+#   make demo         install what is missing, build, set up the demo project's
+#                     virtual environment and play a short session against it
 #   make test         install what is missing, then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, and the Windows build under Wine
 #   make build        native release build: build/release/bin/quern-runtime
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
 
-.PHONY: all deps build windows test test-native test-asan test-tsan test-windows clean
+.PHONY: all deps build demo windows test test-native test-asan test-tsan test-windows clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -17,6 +19,15 @@ deps:
 build: deps
 	cmake --preset release
 	cmake --build --preset release
+
+DEMO_PROJECT := examples/demo-project
+
+demo: build $(DEMO_PROJECT)/.venv
+	python3 scripts/demo_session.py build/release/bin/quern-runtime $(DEMO_PROJECT)
+
+# The demo backend needs nothing beyond the standard library, so no pip.
+$(DEMO_PROJECT)/.venv:
+	python3 -m venv --without-pip $@
 
 windows: deps
 	cmake --preset windows

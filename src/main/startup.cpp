@@ -3,9 +3,12 @@
 #include <string_view>
 
 #include "main/command_line.hpp"
+#include "main/run_backend.hpp"
 #include "output/record_writer.hpp"
 #include "output/records.hpp"
 #include "platform/std_streams.hpp"
+#include "project/launch_backend.hpp"
+#include "project/resolve_project.hpp"
 
 namespace quern {
 
@@ -35,7 +38,11 @@ int run_runtime(const std::vector<platform::OsString>& command_line) {
         case CommandLine::Action::Run:
             break;
     }
-    return fail_startup("quern-runtime cannot start a backend yet: this build is incomplete");
+    Result<project::ResolvedProject> resolved = project::resolve_project(parsed.project_path);
+    if (!resolved) return fail_startup(resolved.error());
+    Result<project::BackendProcess> backend = project::launch_backend(resolved.value());
+    if (!backend) return fail_startup(backend.error());
+    return run_backend(std::move(backend).value());
 }
 
 }  // namespace quern

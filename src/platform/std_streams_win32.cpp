@@ -24,6 +24,16 @@ bool write_all(DWORD which, std::string_view bytes) {
 void prepare_process() {
     // No error dialog boxes: a console runtime under a GUI must never wait on one.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    // The backend is started with handle inheritance on. Were the runtime's own
+    // standard handles inheritable, the backend and anything it starts would
+    // hold the front end's pipes open, and the front end would never see the
+    // runtime's output end while a leftover grandchild lives.
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+        }
+    }
 }
 
 std::vector<OsString> program_arguments(int, char**) {

@@ -29,6 +29,10 @@ ProgramOutput run_program(const platform::OsString& program,
 // The quern-runtime executable built beside the tests.
 platform::OsString runtime_binary();
 
+// A program built beside quern-runtime, such as the tests' helper programs
+// (".exe" is added on Windows).
+platform::OsString program_beside_runtime(std::string_view name);
+
 // Runs quern-runtime with UTF-8 arguments.
 ProgramOutput run_runtime_binary(const std::vector<std::string>& arguments,
                                  const RunOptions& options = {});

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/result.hpp"
+#include "platform/handle.hpp"
+#include "platform/os_error.hpp"
+#include "platform/os_string.hpp"
+
+namespace quern::platform {
+
+// The system's number for a process (Windows: GetProcessId; POSIX: the pid).
+using ProcessId = std::uint32_t;
+
+// What a look at a child's state found.
+struct ExitPoll {
+    enum class State { Running, Exited, Failed };
+    State state = State::Running;
+    std::uint32_t exit_code = 0;  // for Exited; POSIX: 128 + N after death by signal N
+    OsErrorCode error = 0;        // for Failed: why the state could not be read
+};
+
+// A started child process; move-only, the sole owner of the OS's hold on it.
+// Windows: the process and main-thread HANDLEs from CreateProcessW, both closed
+// on destruction. POSIX: the pid, which is also the id of the child's process
+// group when it was started in a group of its own. Destruction neither ends nor
+// reaps the child: on POSIX one dropped before its exit was seen stays a zombie
+// until the runtime itself exits, so its owner polls or waits first.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // Takes over a started child (see above for what the two values are; POSIX
+    // has no thread value and passes kInvalidHandle).
+    ChildProcess(NativeHandle process, NativeHandle thread) : process_(process), thread_(thread) {}
+    ~ChildProcess() { release(); }
+
+    ChildProcess(ChildProcess&& other) noexcept { take(other); }
+    ChildProcess& operator=(ChildProcess&& other) noexcept {
+        if (this != &other) {
+            release();
+            take(other);
+        }
+        return *this;
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // False for an empty object (made by default or moved from): it has no id
+    // (0), its polls and waits answer Failed, and terminating it does nothing.
+    bool valid() const { return process_ != kInvalidHandle; }
+    ProcessId process_id() const;
+
+    // Looks without waiting (a zero time-out). Once an exit has been seen its
+    // code is kept, so later polls keep answering Exited with the same code
+    // (on POSIX the child has been reaped by then and its pid may be reused).
+    ExitPoll poll_exit();
+
+    // Waits as long as it takes for the exit; answers Exited or Failed.
+    ExitPoll wait_for_exit();
+
+    // Ends the child at once: TerminateProcess with exit code 1 / SIGKILL. Not
+    // its children: ending the whole tree is a separate step. Failures are
+    // ignored (the child may have exited already); an exit already seen means
+    // nothing is sent.
+    void terminate_process();
+
+private:
+    void release();  // Windows: closes both handles
+    void take(ChildProcess& other) {
+        process_ = other.process_;
+        thread_ = other.thread_;
+        exit_code_ = other.exit_code_;
+        other.process_ = kInvalidHandle;
+        other.thread_ = kInvalidHandle;
+        other.exit_code_.reset();
+    }
+
+    NativeHandle process_ = kInvalidHandle;
+    NativeHandle thread_ = kInvalidHandle;
+    std::optional<std::uint32_t> exit_code_;
+};
+
+// The three standard streams of a child. kInvalidHandle gives the null device.
+// Windows: the handles must be inheritable (create_child_stdio_pipe makes the
+// child's end so). POSIX: they are moved to 0, 1 and 2 in the child; the
+// originals may be close-on-exec.
+struct ChildStdio {
+    NativeHandle input = kInvalidHandle;
+    NativeHandle output = kInvalidHandle;
+    NativeHandle error = kInvalidHandle;
+};
+
+struct ProcessStart {
+    OsString program;                               // a path; no search of PATH
+    std::vector<OsString> arguments;                // after the program's own name
+    std::optional<OsString> working_directory;      // the runtime's own when absent
+    std::optional<std::vector<OsString>> environment;  // "NAME=value" entries; inherited when absent
+    ChildStdio stdio;
+    bool new_process_group = false;                 // POSIX: setpgid(0, 0) in the child
+};
+
+// Starts a child. Windows: CreateProcessW with the program as the application
+// name, the program in quotes and the quoted arguments as the command line,
+// handle inheritance on, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT and
+// STARTF_USESTDHANDLES; the environment entries must be in CreateProcessW's
+// order (current_environment_with gives them so); new_process_group is not
+// used. POSIX: fork and execve; the child gets SIGPIPE back at its default and
+// an empty signal mask, and every descriptor above 2 is closed on exec, so it
+// inherits nothing but its three streams; a failure in the child before or at
+// execve (e.g. ENOEXEC) is carried back through a close-on-exec pipe, and the
+// child is reaped before this returns. On failure the message is the OS error
+// text alone, and nothing is left behind.
+Result<ChildProcess> start_child_process(const ProcessStart& start);
+
+// A pipe for one standard stream of a child; the child's end is inheritable
+// (Windows), the runtime's end is not. Windows: a buffer quota of 65536 bytes
+// each way. POSIX: create_pipe(); start_child_process puts the child's end in
+// place. Failure: the OS error text.
+enum class ChildEnd { Reads, Writes };
+struct ChildPipe {
+    OwnedHandle child;    // passed in ChildStdio, closed by the runtime once the child has started
+    OwnedHandle runtime;  // the runtime's end: writes when the child reads, reads when it writes
+};
+Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
+
+}  // namespace quern::platform

@@ -1,0 +1,192 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <utility>
+#include <vector>
+
+#include "platform/process.hpp"
+
+extern char** environ;
+
+namespace quern::platform {
+
+namespace {
+
+constexpr int kExecFailedStatus = 127;
+
+int fd_of(NativeHandle handle) { return static_cast<int>(handle); }
+
+pid_t pid_of(NativeHandle handle) { return static_cast<pid_t>(handle); }
+
+// Everything the child needs, made before fork: between fork and execve the
+// child may only make async-signal-safe calls (another thread of the parent may
+// have held the allocator's lock at the moment of the fork).
+struct ExecPlan {
+    const char* program = nullptr;
+    std::vector<char*> argv;
+    char** envp = nullptr;
+    const char* working_directory = nullptr;
+    int stdio[3] = {-1, -1, -1};
+    bool new_process_group = false;
+    int report_fd = -1;
+    long max_fd = 0;
+};
+
+std::vector<char*> c_string_array(const std::vector<OsString>& strings, const OsString* first) {
+    std::vector<char*> array;
+    if (first != nullptr) array.push_back(const_cast<char*>(first->c_str()));
+    for (const OsString& s : strings) array.push_back(const_cast<char*>(s.c_str()));
+    array.push_back(nullptr);
+    return array;
+}
+
+// In the child: sends errno to the parent and ends without running any of the
+// parent's exit handlers or flushing its buffers.
+[[noreturn]] void fail_in_child(int report_fd) {
+    const int error = errno;
+    ssize_t ignored = ::write(report_fd, &error, sizeof error);
+    (void)ignored;
+    ::_exit(kExecFailedStatus);
+}
+
+// In the child: nothing of the runtime's but the three streams may reach the
+// backend, not even a descriptor the runtime was given without close-on-exec.
+void close_everything_else_on_exec(long max_fd) {
+#ifdef CLOSE_RANGE_CLOEXEC
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+#endif
+    for (int fd = 3; fd < max_fd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+[[noreturn]] void run_child(const ExecPlan& plan) {
+    if (plan.new_process_group && ::setpgid(0, 0) != 0) fail_in_child(plan.report_fd);
+    // An ignored signal stays ignored across execve; the runtime ignores SIGPIPE
+    // for itself only.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &default_action, nullptr);
+    sigset_t no_signals;
+    ::sigemptyset(&no_signals);
+    ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+    // Lift all three above 2 first, so that putting one in place cannot
+    // overwrite another that happens to sit at 0, 1 or 2.
+    int lifted[3];
+    for (int i = 0; i < 3; ++i) {
+        lifted[i] = ::fcntl(plan.stdio[i], F_DUPFD_CLOEXEC, 3);
+        if (lifted[i] < 0) fail_in_child(plan.report_fd);
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (::dup2(lifted[i], i) < 0) fail_in_child(plan.report_fd);
+    }
+    if (plan.working_directory != nullptr && ::chdir(plan.working_directory) != 0) fail_in_child(plan.report_fd);
+    close_everything_else_on_exec(plan.max_fd);
+    ::execve(plan.program, plan.argv.data(), plan.envp);
+    fail_in_child(plan.report_fd);
+}
+
+// The child's report: true and its errno when it failed, false when the pipe
+// closed empty because execve succeeded.
+bool child_failed(int report_fd, int& error) {
+    for (;;) {
+        const ssize_t n = ::read(report_fd, &error, sizeof error);
+        if (n < 0 && errno == EINTR) continue;
+        return n == static_cast<ssize_t>(sizeof error);
+    }
+}
+
+std::uint32_t exit_code_of(int status) {
+    if (WIFSIGNALED(status)) return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    return static_cast<std::uint32_t>(WEXITSTATUS(status));
+}
+
+void reap(pid_t pid) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Without a pid, waitpid(-1) would reap any child at all.
+constexpr ExitPoll kNoChild{ExitPoll::State::Failed, 0, ECHILD};
+
+}  // namespace
+
+ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(process_) : 0; }
+
+ExitPoll ChildProcess::poll_exit() {
+    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
+    if (!valid()) return kNoChild;
+    int status = 0;
+    pid_t reaped = 0;
+    do {
+        reaped = ::waitpid(pid_of(process_), &status, WNOHANG);
+    } while (reaped < 0 && errno == EINTR);
+    if (reaped == 0) return {};
+    if (reaped < 0) return {ExitPoll::State::Failed, 0, last_os_error()};
+    exit_code_ = exit_code_of(status);
+    return {ExitPoll::State::Exited, *exit_code_, 0};
+}
+
+ExitPoll ChildProcess::wait_for_exit() {
+    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
+    if (!valid()) return kNoChild;
+    int status = 0;
+    while (::waitpid(pid_of(process_), &status, 0) < 0) {
+        if (errno != EINTR) return {ExitPoll::State::Failed, 0, last_os_error()};
+    }
+    exit_code_ = exit_code_of(status);
+    return {ExitPoll::State::Exited, *exit_code_, 0};
+}
+
+void ChildProcess::terminate_process() {
+    // Once reaped, the pid may already belong to another process.
+    if (valid() && !exit_code_) ::kill(pid_of(process_), SIGKILL);
+}
+
+void ChildProcess::release() { process_ = kInvalidHandle; }
+
+Result<ChildProcess> start_child_process(const ProcessStart& start) {
+    Result<Pipe> report = create_pipe();
+    if (!report) return Failure{report.error()};
+    OwnedHandle null_device;
+    ExecPlan plan;
+    const NativeHandle streams[3] = {start.stdio.input, start.stdio.output, start.stdio.error};
+    for (int i = 0; i < 3; ++i) {
+        if (streams[i] == kInvalidHandle && !null_device.valid()) {
+            const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (fd < 0) return Failure{os_error_text(last_os_error())};
+            null_device = OwnedHandle(fd);
+        }
+        plan.stdio[i] = fd_of(streams[i] == kInvalidHandle ? null_device.native() : streams[i]);
+    }
+    plan.program = start.program.c_str();
+    plan.argv = c_string_array(start.arguments, &start.program);
+    std::vector<char*> envp;
+    if (start.environment) envp = c_string_array(*start.environment, nullptr);
+    plan.envp = start.environment ? envp.data() : environ;
+    if (start.working_directory) plan.working_directory = start.working_directory->c_str();
+    plan.new_process_group = start.new_process_group;
+    plan.report_fd = fd_of(report.value().write.native());
+    plan.max_fd = ::sysconf(_SC_OPEN_MAX);
+
+    const pid_t pid = ::fork();
+    if (pid < 0) return Failure{os_error_text(last_os_error())};
+    if (pid == 0) run_child(plan);
+    report.value().write.close();
+    int error = 0;
+    if (child_failed(fd_of(report.value().read.native()), error)) {
+        reap(pid);
+        return Failure{os_error_text(static_cast<OsErrorCode>(error))};
+    }
+    return ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle);
+}
+
+Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
+    Result<Pipe> pipe = create_pipe();
+    if (!pipe) return Failure{pipe.error()};
+    if (child_end == ChildEnd::Reads) return ChildPipe{std::move(pipe.value().read), std::move(pipe.value().write)};
+    return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
+}
+
+}  // namespace quern::platform

@@ -1,0 +1,131 @@
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/process.hpp"
+#include "platform/win32_strings.hpp"
+#include "platform/windows_child_command_line.hpp"
+#include "platform/windows_environment.hpp"
+
+namespace quern::platform {
+
+namespace {
+
+constexpr DWORD kChildPipeQuota = 65536;
+
+HANDLE win32_handle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+NativeHandle native_handle(HANDLE handle) { return reinterpret_cast<NativeHandle>(handle); }
+
+std::wstring command_line_of(const ProcessStart& start) {
+    std::vector<std::u16string> arguments;
+    for (const OsString& argument : start.arguments) arguments.push_back(to_utf16(argument));
+    return from_utf16(windows_child_command_line(to_utf16(start.program), arguments));
+}
+
+std::wstring environment_block_of(const std::vector<OsString>& environment) {
+    std::vector<std::u16string> entries;
+    for (const OsString& entry : environment) entries.push_back(to_utf16(entry));
+    return from_utf16(make_environment_block(entries));
+}
+
+// The null device as an inheritable handle, for streams the child is given none of.
+Result<OwnedHandle> open_null_device() {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE handle = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Failure{os_error_text(GetLastError())};
+    return OwnedHandle(native_handle(handle));
+}
+
+// Fills the three standard handles, opening the null device for any not given.
+Status set_standard_handles(const ChildStdio& stdio, OwnedHandle& null_device, STARTUPINFOW& startup) {
+    HANDLE* targets[3] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
+    const NativeHandle given[3] = {stdio.input, stdio.output, stdio.error};
+    for (int i = 0; i < 3; ++i) {
+        if (given[i] == kInvalidHandle && !null_device.valid()) {
+            Result<OwnedHandle> opened = open_null_device();
+            if (!opened) return Failure{opened.error()};
+            null_device = std::move(opened.value());
+        }
+        *targets[i] = win32_handle(given[i] == kInvalidHandle ? null_device.native() : given[i]);
+    }
+    return {};
+}
+
+// kInvalidHandle is also the pseudo-handle of the runtime's own process, so an
+// empty object must never reach a process call.
+constexpr ExitPoll kNoChild{ExitPoll::State::Failed, 0, ERROR_INVALID_HANDLE};
+
+}  // namespace
+
+ProcessId ChildProcess::process_id() const { return valid() ? GetProcessId(win32_handle(process_)) : 0; }
+
+ExitPoll ChildProcess::poll_exit() {
+    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
+    if (!valid()) return kNoChild;
+    const DWORD waited = WaitForSingleObject(win32_handle(process_), 0);
+    if (waited == WAIT_TIMEOUT) return {};
+    if (waited != WAIT_OBJECT_0) return {ExitPoll::State::Failed, 0, GetLastError()};
+    DWORD code = 0;
+    if (!GetExitCodeProcess(win32_handle(process_), &code)) return {ExitPoll::State::Failed, 0, GetLastError()};
+    exit_code_ = code;
+    return {ExitPoll::State::Exited, code, 0};
+}
+
+ExitPoll ChildProcess::wait_for_exit() {
+    if (!valid() && !exit_code_) return kNoChild;
+    if (!exit_code_ && WaitForSingleObject(win32_handle(process_), INFINITE) != WAIT_OBJECT_0) {
+        return {ExitPoll::State::Failed, 0, GetLastError()};
+    }
+    return poll_exit();
+}
+
+void ChildProcess::terminate_process() {
+    if (valid() && !exit_code_) TerminateProcess(win32_handle(process_), 1);
+}
+
+void ChildProcess::release() {
+    if (process_ != kInvalidHandle) CloseHandle(win32_handle(process_));
+    if (thread_ != kInvalidHandle) CloseHandle(win32_handle(thread_));
+    process_ = kInvalidHandle;
+    thread_ = kInvalidHandle;
+}
+
+Result<ChildProcess> start_child_process(const ProcessStart& start) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    OwnedHandle null_device;
+    if (Status handles = set_standard_handles(start.stdio, null_device, startup); !handles) {
+        return Failure{handles.error()};
+    }
+    std::wstring command_line = command_line_of(start);
+    std::wstring environment;
+    if (start.environment) environment = environment_block_of(*start.environment);
+    PROCESS_INFORMATION started{};
+    const BOOL ok = CreateProcessW(start.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                                   start.environment ? environment.data() : nullptr,
+                                   start.working_directory ? start.working_directory->c_str() : nullptr, &startup,
+                                   &started);
+    if (!ok) return Failure{os_error_text(GetLastError())};
+    return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread));
+}
+
+Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, kChildPipeQuota)) return Failure{os_error_text(GetLastError())};
+    OwnedHandle read_end(native_handle(read));
+    OwnedHandle write_end(native_handle(write));
+    OwnedHandle& runtime_end = child_end == ChildEnd::Reads ? write_end : read_end;
+    if (!SetHandleInformation(win32_handle(runtime_end.native()), HANDLE_FLAG_INHERIT, 0)) {
+        return Failure{os_error_text(GetLastError())};
+    }
+    if (child_end == ChildEnd::Reads) return ChildPipe{std::move(read_end), std::move(write_end)};
+    return ChildPipe{std::move(write_end), std::move(read_end)};
+}
+
+}  // namespace quern::platform

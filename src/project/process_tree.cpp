@@ -1,0 +1,61 @@
+#include "project/process_tree.hpp"
+
+#include <thread>
+
+#include "core/clock.hpp"
+#include "platform/os_error.hpp"
+#include "platform/process_tree.hpp"
+
+namespace quern::project {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kPollInterval = 50ms;
+constexpr std::chrono::milliseconds kTreeKillerWait = 2000ms;
+constexpr std::chrono::milliseconds kTreeKillerExtraWait = 500ms;
+constexpr std::chrono::milliseconds kBackendWaitAfterTree = 500ms;
+constexpr std::chrono::milliseconds kBackendWaitAfterTerminate = 2000ms;
+
+bool has_exited(platform::ChildProcess& process) {
+    return process.poll_exit().state == platform::ExitPoll::State::Exited;
+}
+
+}  // namespace
+
+bool wait_for_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout) {
+    const TimePoint deadline = Clock::now() + timeout;
+    for (;;) {
+        const platform::ExitPoll poll = process.poll_exit();
+        if (poll.state == platform::ExitPoll::State::Exited) return true;
+        if (poll.state == platform::ExitPoll::State::Failed) return false;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void terminate_process_tree(platform::ChildProcess& backend) {
+    if (has_exited(backend)) return;
+    if (std::optional<platform::ChildProcess> killer = platform::start_ending_process_tree(backend)) {
+        if (!wait_for_exit(*killer, kTreeKillerWait)) {
+            killer->terminate_process();
+            (void)wait_for_exit(*killer, kTreeKillerExtraWait);
+        }
+    }
+    if (wait_for_exit(backend, kBackendWaitAfterTree)) return;
+    backend.terminate_process();
+    (void)wait_for_exit(backend, kBackendWaitAfterTerminate);
+}
+
+ProcessPoll BackendControl::poll() {
+    const platform::ExitPoll poll = process_.poll_exit();
+    switch (poll.state) {
+        case platform::ExitPoll::State::Running: return {};
+        case platform::ExitPoll::State::Exited: return {ProcessPoll::State::Exited, poll.exit_code, {}};
+        case platform::ExitPoll::State::Failed: break;
+    }
+    return {ProcessPoll::State::Failed, 0, platform::os_error_text(poll.error)};
+}
+
+}  // namespace quern::project

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "process_probe.hpp"
+#include "runtime_session.hpp"
+#include "temp_project.hpp"
+
+namespace quern::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool gone_within(unsigned long pid, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!process_is_gone(pid)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+// A backend that ignores the shutdown request, with a grandchild of its own:
+// 75 s after shutdown began the whole tree is ended and the stop is clean.
+TEST(ShutdownDeadline, ABackendIgnoringShutdownIsEndedWithItsDescendants) {
+    TempProject project;
+    project.script("grandchild 600000\nignore-shutdown\nserve\n");
+    RuntimeSession runtime(project.runtime_arguments());
+    runtime.send(R"({"id":1,"command":"shutdown"})");
+    runtime.close_stdin();
+    EXPECT_EQ(runtime.wait_for_exit(), 0);
+    EXPECT_GE(runtime.run_time(), 75s);
+    EXPECT_LT(runtime.run_time(), 90s);
+    EXPECT_EQ(runtime.records(),
+              (std::vector<std::string>{R"({"id":1,"ok":true,"result":{"shutdown":true},"type":"response"})"}));
+    const std::vector<std::string> pid_file = project.lines_of("grandchild.pid");
+    ASSERT_EQ(pid_file.size(), 1u);
+    const unsigned long grandchild = std::stoul(pid_file[0]);
+#ifdef _WIN32
+    // Wine's taskkill cannot end a tree (/T), so there only the backend itself
+    // is ended; on Windows the grandchild goes with the tree.
+    if (!gone_within(grandchild, 5s)) kill_process(grandchild);
+#else
+    EXPECT_TRUE(gone_within(grandchild, 5s));
+    kill_process(grandchild);
+#endif
+}
+
+}  // namespace
+}  // namespace quern::testing

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace quern::testing {
+
+// True once the process is gone (a zombie waiting to be reaped counts as gone).
+bool process_is_gone(unsigned long pid);
+// Ends a process a test left behind; nothing when it is gone already.
+void kill_process(unsigned long pid);
+
+}  // namespace quern::testing

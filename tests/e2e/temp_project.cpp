@@ -1,0 +1,63 @@
+#include "temp_project.hpp"
+
+#include <fstream>
+#include <random>
+
+#include "support/run_program.hpp"
+
+namespace quern::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path unique_directory() {
+    std::random_device random;
+    for (;;) {
+        fs::path candidate = fs::temp_directory_path() / ("quern-e2e-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) return candidate;
+    }
+}
+
+void install_interpreter(const fs::path& root) {
+    const fs::path runtime(runtime_binary());
+    const fs::path backend = runtime.parent_path() / ("scripted_backend" + runtime.extension().string());
+#ifdef _WIN32
+    fs::create_directories(root / ".venv" / "Scripts");
+    fs::copy_file(backend, root / ".venv" / "Scripts" / "python.exe");
+#else
+    // A real venv's python is a link to an interpreter elsewhere; so is this one.
+    fs::create_directories(root / ".venv" / "bin");
+    fs::create_symlink(backend, root / ".venv" / "bin" / "python");
+#endif
+}
+
+}  // namespace
+
+TempProject::TempProject() : root_(unique_directory()) {
+    install_interpreter(root_);
+    fs::create_directories(root_ / "quern");
+    std::ofstream(root_ / "quern" / "gui_backend.py") << "# stands in for the real backend\n";
+}
+
+TempProject::~TempProject() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+void TempProject::script(const std::string& directives) const {
+    std::ofstream(root_ / "script.txt", std::ios::binary) << directives;
+}
+
+std::vector<std::string> TempProject::lines_of(const std::string& name) const {
+    std::ifstream file(root_ / name, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<platform::OsString> TempProject::runtime_arguments() const {
+    return {platform::os_string_from_utf8("--project"), platform::OsString(root_.native())};
+}
+
+}  // namespace quern::testing

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/os_string.hpp"
+
+namespace quern::testing {
+
+// A project in a fresh temporary directory whose interpreter is the scripted
+// test backend, so a test decides what "Python" does through script.txt.
+class TempProject {
+public:
+    TempProject();
+    ~TempProject();
+    TempProject(const TempProject&) = delete;
+    TempProject& operator=(const TempProject&) = delete;
+
+    const std::filesystem::path& path() const { return root_; }
+    void script(const std::string& directives) const;
+    // The lines of a file the backend wrote, e.g. received.log.
+    std::vector<std::string> lines_of(const std::string& name) const;
+    std::vector<platform::OsString> runtime_arguments() const;
+
+private:
+    std::filesystem::path root_;
+};
+
+}  // namespace quern::testing

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "platform/environment.hpp"
+#include "platform/os_error.hpp"
+#include "platform/process.hpp"
+#include "support/child_streams.hpp"
+#include "support/recording.hpp"
+#include "support/scratch_directory.hpp"
+
+namespace quern::platform {
+namespace {
+
+using testing::parse_recording;
+using testing::read_to_end;
+using testing::recording_python;
+
+#ifdef _WIN32
+constexpr std::uint32_t kTerminatedExitCode = 1;
+#else
+constexpr std::uint32_t kTerminatedExitCode = 128 + 9;  // SIGKILL
+#endif
+
+ProcessStart helper_start(const std::vector<std::string>& arguments) {
+    ProcessStart start;
+    start.program = recording_python();
+    for (const std::string& argument : arguments) start.arguments.push_back(os_string_from_utf8(argument));
+    return start;
+}
+
+ChildProcess start_ok(const ProcessStart& start) {
+    Result<ChildProcess> child = start_child_process(start);
+    EXPECT_TRUE(child.ok()) << (child.ok() ? "" : child.error());
+    return child.ok() ? std::move(child).value() : ChildProcess();
+}
+
+void expect_exited(const ExitPoll& poll, std::uint32_t code) {
+    EXPECT_EQ(poll.state, ExitPoll::State::Exited);
+    EXPECT_EQ(poll.exit_code, code);
+}
+
+TEST(ChildProcessExit, TheExitCodeIsReportedAndKept) {
+    ChildProcess child = start_ok(helper_start({"exit", "7"}));
+    expect_exited(child.wait_for_exit(), 7);
+    expect_exited(child.poll_exit(), 7);
+    expect_exited(child.poll_exit(), 7);
+    child.terminate_process();  // after the exit was seen: nothing is sent
+    expect_exited(child.poll_exit(), 7);
+}
+
+TEST(ChildProcessExit, AChildWaitingForInputIsRunningUntilTerminated) {
+    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    ASSERT_TRUE(input.ok());
+    ProcessStart start = helper_start({"wait-input"});
+    start.stdio.input = input.value().child.native();
+    ChildProcess child = start_ok(start);
+    input.value().child.close();
+    EXPECT_NE(child.process_id(), 0u);
+    // It cannot exit before its input ends, and the runtime's end is still open.
+    EXPECT_EQ(child.poll_exit().state, ExitPoll::State::Running);
+    child.terminate_process();
+    expect_exited(child.wait_for_exit(), kTerminatedExitCode);
+    expect_exited(child.poll_exit(), kTerminatedExitCode);
+}
+
+TEST(ChildProcessExit, ClosingItsInputLetsAWaitingChildEnd) {
+    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    ASSERT_TRUE(input.ok());
+    ProcessStart start = helper_start({"wait-input"});
+    start.stdio.input = input.value().child.native();
+    ChildProcess child = start_ok(start);
+    input.value().child.close();
+    input.value().runtime.close();
+    expect_exited(child.wait_for_exit(), 0);
+}
+
+void expect_no_process(ChildProcess& empty) {
+    EXPECT_FALSE(empty.valid());
+    EXPECT_EQ(empty.process_id(), 0u);
+    EXPECT_EQ(empty.poll_exit().state, ExitPoll::State::Failed);
+    EXPECT_EQ(empty.wait_for_exit().state, ExitPoll::State::Failed);
+    empty.terminate_process();
+}
+
+TEST(ChildProcessExit, AnEmptyChildIsNoProcessAtAll) {
+    ChildProcess made_empty;
+    expect_no_process(made_empty);
+    ChildProcess started = start_ok(helper_start({"exit", "0"}));
+    ChildProcess taken = std::move(started);
+    expect_no_process(started);
+    expect_exited(taken.wait_for_exit(), 0);
+}
+
+TEST(ChildProcessStart, ArgumentsDirectoryAndEnvironmentAreThoseGiven) {
+    testing::ScratchDirectory scratch;
+    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    ASSERT_TRUE(output.ok());
+    ProcessStart start = helper_start({"a b", "", "q\"uote", "back\\", "tab\there"});
+    start.working_directory = testing::os_path(scratch.path());
+    EnvironmentChanges mark;
+    mark.set = {{os_string_from_utf8("QUERN_CHILD_MARK"), os_string_from_utf8("m=1")}};
+    start.environment = current_environment_with(mark);
+    start.stdio.output = output.value().child.native();
+    ChildProcess child = start_ok(start);
+    output.value().child.close();
+    const testing::Recording recording = parse_recording(read_to_end(output.value().runtime));
+    expect_exited(child.wait_for_exit(), 0);
+    const std::vector<std::string> expected = {to_utf8_lossy(recording_python()), "a b", "", "q\"uote", "back\\",
+                                               "tab\there"};
+    EXPECT_EQ(recording.arguments, expected);
+    EXPECT_EQ(recording.working_directory, testing::utf8_path(scratch.path()));
+    EXPECT_EQ(recording.environment.at("QUERN_CHILD_MARK"), "m=1");
+}
+
+TEST(ChildProcessStart, StreamsNotGivenAreTheNullDevice) {
+    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    ASSERT_TRUE(output.ok());
+    ProcessStart start = helper_start({"record"});
+    start.stdio.output = output.value().child.native();
+    ChildProcess child = start_ok(start);
+    output.value().child.close();
+    const testing::Recording recording = parse_recording(read_to_end(output.value().runtime));
+    // Its input ended at once (no wait), and writing its stderr did not fail.
+    expect_exited(child.wait_for_exit(), 0);
+    EXPECT_EQ(recording.input, "");
+    EXPECT_EQ(recording.arguments.size(), 2u);
+}
+
+TEST(ChildProcessStart, AMissingProgramIsTheOsError) {
+    testing::ScratchDirectory scratch;
+    ProcessStart start;
+    start.program = testing::os_path(scratch.path() / "missing.exe");
+    Result<ChildProcess> child = start_child_process(start);
+    ASSERT_FALSE(child.ok());
+    EXPECT_EQ(child.error(), os_error_text(2));
+}
+
+TEST(ChildProcessStart, PipesCarryBytesBothWays) {
+    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    Result<ChildPipe> error = create_child_stdio_pipe(ChildEnd::Writes);
+    ASSERT_TRUE(input.ok() && output.ok() && error.ok());
+    ProcessStart start = helper_start({"record"});
+    start.stdio = {input.value().child.native(), output.value().child.native(), error.value().child.native()};
+    ChildProcess child = start_ok(start);
+    input.value().child.close();
+    output.value().child.close();
+    error.value().child.close();
+    EXPECT_TRUE(testing::write_and_close(input.value().runtime, "ping\n"));
+    EXPECT_EQ(parse_recording(read_to_end(output.value().runtime)).input, "ping\n");
+    EXPECT_EQ(read_to_end(error.value().runtime), "recorded\n");
+    expect_exited(child.wait_for_exit(), 0);
+}
+
+}  // namespace
+}  // namespace quern::platform
