@@ -5,9 +5,10 @@
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, and the Windows build under Wine
 #   make build        native release build: build/release/bin/quern-runtime
+#   make bench        throughput of parsing, rewriting, validation, line cutting
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
 
-.PHONY: all deps build demo windows test test-native test-asan test-tsan test-windows clean
+.PHONY: all deps build bench demo windows test test-native test-asan test-tsan test-windows clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -19,6 +20,11 @@ deps:
 build: deps
 	cmake --preset release
 	cmake --build --preset release
+
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench
+	build/bench/bin/relay_bench
 
 DEMO_PROJECT := examples/demo-project
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ make
-    rapidjson-dev libgtest-dev googletest
+    rapidjson-dev libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     wine wine64
 )

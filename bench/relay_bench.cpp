@@ -1,0 +1,92 @@
+// Throughput of the paths every record and request takes: parse, canonical
+// rewrite, envelope validation and line cutting. Run: make bench
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/line_reader.hpp"
+#include "json/parse.hpp"
+#include "json/write.hpp"
+#include "request/request_envelope.hpp"
+
+namespace {
+
+using namespace quern;
+
+const std::string kProgressRecord =
+    R"({"type":"progress","id":42,"step":17,"total":100,"eta_s":12.5,"message":"tokenizing shard 17 of 100"})";
+
+std::string big_record() {
+    std::string text = R"({"type":"event","rows":[)";
+    for (int i = 0; i < 20000; ++i) {
+        if (i) text += ',';
+        text += R"({"n":)" + std::to_string(i) + R"(,"v":0.125,"s":"row text \u00e9"})";
+    }
+    return text + "]}";
+}
+
+void ParseAndRewriteSmallRecord(benchmark::State& state) {
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        json::append_compact(json::parse_json(kProgressRecord).value(), out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kProgressRecord.size()));
+}
+BENCHMARK(ParseAndRewriteSmallRecord);
+
+void ParseAndRewriteLargeRecord(benchmark::State& state) {
+    const std::string record = big_record();
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        json::append_compact(json::parse_json(record).value(), out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * record.size()));
+}
+BENCHMARK(ParseAndRewriteLargeRecord);
+
+void ValidateRequest(benchmark::State& state) {
+    const std::string line =
+        R"({"id":"req-7","command":"account_memory_consolidation_apply","payload":{"ids":[1,2,3]},"session":"0123456789abcdef"})";
+    for (auto _ : state) benchmark::DoNotOptimize(request::validate_request_line(line));
+}
+BENCHMARK(ValidateRequest);
+
+// Serves the same text again and again, as a pipe full of lines would.
+class RepeatingSource : public ByteSource {
+public:
+    explicit RepeatingSource(std::string text) : text_(std::move(text)) {}
+    platform::ReadOutcome read(char* buffer, std::size_t capacity) override {
+        const std::size_t n = std::min(capacity, text_.size() - at_);
+        text_.copy(buffer, n, at_);
+        at_ = (at_ + n) % text_.size();
+        return {platform::ReadOutcome::Kind::Data, n, 0};
+    }
+
+private:
+    std::string text_;
+    std::size_t at_ = 0;
+};
+
+void CutLines(benchmark::State& state) {
+    RepeatingSource source(kProgressRecord + "\n");
+    BufferedReader reader(source);
+    for (auto _ : state) benchmark::DoNotOptimize(read_bounded_line(reader, 1u << 20));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (kProgressRecord.size() + 1)));
+}
+BENCHMARK(CutLines);
+
+void SkipOversizedLine(benchmark::State& state) {
+    RepeatingSource source(std::string(8u << 20, 'x') + "\n");
+    BufferedReader reader(source);
+    for (auto _ : state) benchmark::DoNotOptimize(read_bounded_line(reader, 1u << 20));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * ((8u << 20) + 1)));
+}
+BENCHMARK(SkipOversizedLine);
+
+}  // namespace
+
+BENCHMARK_MAIN();
