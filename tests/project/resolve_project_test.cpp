@@ -18,9 +18,9 @@ const char* const kProjectDir = "\\\\?\\C:\\work\\proj";
 const char* const kOutside = "\\\\?\\C:\\work\\elsewhere";
 const std::vector<std::string> kInterpreter = {".venv", "Scripts", "python.exe"};
 #else
-const char* const kArgument = "/work//proj/";
-const char* const kProjectDir = "/work/proj";
-const char* const kOutside = "/work/elsewhere";
+const char* const kArgument = "/data//proj/";
+const char* const kProjectDir = "/data/proj";
+const char* const kOutside = "/data/elsewhere";
 const std::vector<std::string> kInterpreter = {".venv", "bin", "python"};
 #endif
 const std::vector<std::string> kBackendScript = {"quern", "gui_backend.py"};
