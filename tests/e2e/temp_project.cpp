@@ -20,8 +20,7 @@ fs::path unique_directory() {
 }
 
 void install_interpreter(const fs::path& root) {
-    const fs::path runtime(runtime_binary());
-    const fs::path backend = runtime.parent_path() / ("scripted_backend" + runtime.extension().string());
+    const fs::path backend(program_beside_runtime("scripted_backend"));
 #ifdef _WIN32
     fs::create_directories(root / ".venv" / "Scripts");
     fs::copy_file(backend, root / ".venv" / "Scripts" / "python.exe");
