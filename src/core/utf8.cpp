@@ -56,6 +56,23 @@ void append_utf8(char32_t cp, std::string& out) {
     }
 }
 
+// Calls on_code_point for each code point of the bytes, U+FFFD for each byte
+// that starts no well-formed sequence.
+template <typename OnCodePoint>
+void for_each_code_point(std::string_view bytes, OnCodePoint on_code_point) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        char32_t cp;
+        std::size_t length = decode_one(bytes, at, cp);
+        if (length == 0) {
+            cp = kReplacement;
+            length = 1;
+        }
+        on_code_point(cp);
+        at += length;
+    }
+}
+
 bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
@@ -80,18 +97,7 @@ bool is_valid_utf8(std::string_view bytes) {
 std::string utf8_lossy(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        char32_t cp;
-        std::size_t length = decode_one(bytes, at, cp);
-        if (length == 0) {
-            append_utf8(kReplacement, out);
-            ++at;
-        } else {
-            out.append(bytes, at, length);
-            at += length;
-        }
-    }
+    for_each_code_point(bytes, [&out](char32_t cp) { append_utf8(cp, out); });
     return out;
 }
 
@@ -117,23 +123,15 @@ std::string utf16_to_utf8_lossy(std::u16string_view units) {
 std::u16string utf8_to_utf16(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        char32_t cp;
-        std::size_t length = decode_one(bytes, at, cp);
-        if (length == 0) {
-            cp = kReplacement;
-            length = 1;
-        }
-        at += length;
+    for_each_code_point(bytes, [&out](char32_t cp) {
         if (cp < 0x10000) {
             out += static_cast<char16_t>(cp);
-        } else {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            return;
         }
-    }
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    });
     return out;
 }
 
