@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/handle.hpp"
 #include "platform/std_streams.hpp"
 #include "platform/windows_command_line.hpp"
 
@@ -7,16 +8,11 @@ namespace quern::platform {
 
 namespace {
 
-bool write_all(DWORD which, std::string_view bytes) {
+// The process's own standard handle; false when it has none to write to.
+bool write_standard(DWORD which, std::string_view bytes) {
     HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-    while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
+    return write_all(reinterpret_cast<NativeHandle>(handle), bytes).ok();
 }
 
 }  // namespace
@@ -46,9 +42,9 @@ std::vector<OsString> program_arguments(int, char**) {
     return args;
 }
 
-bool write_stdout(std::string_view bytes) { return write_all(STD_OUTPUT_HANDLE, bytes); }
+bool write_stdout(std::string_view bytes) { return write_standard(STD_OUTPUT_HANDLE, bytes); }
 
-bool write_stderr(std::string_view bytes) { return write_all(STD_ERROR_HANDLE, bytes); }
+bool write_stderr(std::string_view bytes) { return write_standard(STD_ERROR_HANDLE, bytes); }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
 
