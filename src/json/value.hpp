@@ -27,6 +27,9 @@ public:
 
     void set(std::string key, Value value);
     const Value* find(std::string_view key) const;
+    Value* find(std::string_view key) {
+        return const_cast<Value*>(static_cast<const Object&>(*this).find(key));
+    }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
     std::size_t size() const { return members_.size(); }

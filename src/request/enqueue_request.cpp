@@ -19,21 +19,20 @@ void refuse(const json::Value& id, std::string_view message, LoopState& state,
 
 void enqueue_request(RequestEnvelope envelope, LoopState& state, BackendInputSender& backend_input,
                      const output::RecordSink& emit, TimePoint now) {
-    json::Value forwarded = forwarded_request(envelope);
-    std::string key = request_key(envelope.id);
-    if (state.shutting_down()) return refuse(envelope.id, "Runtime is shutting down", state, emit);
-    if (state.pending.contains(key)) {
-        return refuse(envelope.id, "Request id is already pending", state, emit);
-    }
+    // The id is small and outlives the envelope, whose payload moves to the backend.
+    const json::Value id = envelope.id;
+    std::string key = request_key(id);
+    if (state.shutting_down()) return refuse(id, "Runtime is shutting down", state, emit);
+    if (state.pending.contains(key)) return refuse(id, "Request id is already pending", state, emit);
     const bool is_shutdown = envelope.command == "shutdown";
-    const Offer offer = backend_input.offer(std::move(forwarded));
+    const Offer offer = backend_input.offer(forwarded_request(std::move(envelope)));
     if (offer == Offer::Queued) {
-        state.pending.insert(std::move(key), PendingEntry{std::move(envelope.id), is_shutdown});
+        state.pending.insert(std::move(key), PendingEntry{id, is_shutdown});
         if (is_shutdown) state.shutdown_deadline = now + kShutdownGracePeriod;
         return;
     }
     const std::string message = "Cannot queue backend request: " + std::string(offer_refusal_text(offer));
-    refuse(envelope.id, message, state, emit);
+    refuse(id, message, state, emit);
     if (offer == Offer::Closed) {
         state.failure_message = "Backend input writer stopped";
         begin_shutdown(state, backend_input, now);

@@ -2,12 +2,12 @@
 
 namespace quern::request {
 
-json::Value forwarded_request(const RequestEnvelope& envelope) {
+json::Value forwarded_request(RequestEnvelope envelope) {
     json::Object request;
-    request.set("command", envelope.command);
-    request.set("id", envelope.id);
-    request.set("payload", envelope.payload);
-    if (envelope.session) request.set("session", *envelope.session);
+    request.set("command", std::move(envelope.command));
+    request.set("id", std::move(envelope.id));
+    request.set("payload", std::move(envelope.payload));
+    if (envelope.session) request.set("session", std::move(*envelope.session));
     return request;
 }
 

@@ -23,7 +23,8 @@ bool is_valid_session(const json::Value& session) {
 }
 
 // Checks from the first one that can echo the id on: command, payload, session.
-std::variant<RequestEnvelope, Refusal> check_body(const json::Object& request, json::Value id) {
+// The parsed request is given up to the envelope: its payload moves, not copies.
+std::variant<RequestEnvelope, Refusal> check_body(json::Object& request, json::Value id) {
     const json::Value* command = request.find("command");
     if (command == nullptr || !command->is_string()) {
         return Refusal{std::move(id), "Request command must be a string"};
@@ -32,17 +33,17 @@ std::variant<RequestEnvelope, Refusal> check_body(const json::Object& request, j
         return Refusal{std::move(id),
                        "Unknown command; use a supported Quern training or generation command"};
     }
-    const json::Value* payload = request.find("payload");
+    json::Value* payload = request.find("payload");
     if (payload != nullptr && !payload->is_object()) {
         return Refusal{std::move(id), "Request payload must be a JSON object"};
     }
-    const json::Value* session = request.find("session");
+    json::Value* session = request.find("session");
     if (session != nullptr && !is_valid_session(*session)) {
         return Refusal{std::move(id), "Invalid session envelope"};
     }
     RequestEnvelope envelope{std::move(id), command->as_string(),
-                             payload ? payload->as_object() : json::Object(), std::nullopt};
-    if (session != nullptr) envelope.session = *session;
+                             payload ? std::move(payload->as_object()) : json::Object(), std::nullopt};
+    if (session != nullptr) envelope.session = std::move(*session);
     return envelope;
 }
 
@@ -52,7 +53,7 @@ std::variant<RequestEnvelope, Refusal> validate_request_line(std::string_view li
     Result<json::Value> parsed = json::parse_json(line);
     if (!parsed.ok()) return Refusal{json::Value(), "Malformed request JSON: " + parsed.error()};
     if (!parsed.value().is_object()) return Refusal{json::Value(), "Request must be a JSON object"};
-    const json::Object& request = parsed.value().as_object();
+    json::Object& request = parsed.value().as_object();
     for (const json::Member& member : request) {
         if (!is_envelope_key(member.key)) return Refusal{json::Value(), "Unknown request envelope field"};
     }
