@@ -7,21 +7,32 @@
 #   make build        native release build: build/release/bin/quern-runtime
 #   make bench        throughput of parsing, rewriting, validation, line cutting
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
+#   make fresh-check  run `make demo` and `make test` as the only commands in a
+#                     freshly bootstrapped Debian 12 root (needs root and the
+#                     fresh-machine.sh tool: FRESH_MACHINE=path/to/fresh-machine.sh)
+#
+# Each target installs only the Debian packages its purpose needs.
 
-.PHONY: all deps build bench demo windows test test-native test-asan test-tsan test-windows clean
+.PHONY: all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
 all: build
 
-deps:
-	@scripts/ensure-deps.sh
+deps-build:
+	@scripts/ensure-deps.sh build
 
-build: deps
+deps-test:
+	@scripts/ensure-deps.sh test
+
+deps-bench:
+	@scripts/ensure-deps.sh bench
+
+build: deps-build
 	cmake --preset release
 	cmake --build --preset release
 
-bench: deps
+bench: deps-bench
 	cmake --preset bench
 	cmake --build --preset bench
 	build/bench/bin/relay_bench
@@ -35,11 +46,11 @@ demo: build $(DEMO_PROJECT)/.venv
 $(DEMO_PROJECT)/.venv:
 	python3 -m venv --without-pip $@
 
-windows: deps
+windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps test-native test-asan test-tsan test-windows
+test: deps-test test-native test-asan test-tsan test-windows
 
 test-native:
 	cmake --preset debug
@@ -58,6 +69,12 @@ test-tsan:
 
 test-windows: windows
 	$(WINE_ENV) ctest --preset windows
+
+FRESH_MACHINE ?= fresh-machine.sh
+FRESH_LOG ?= /tmp/quern-fresh-check.log
+
+fresh-check:
+	$(FRESH_MACHINE) --log $(FRESH_LOG) . 'make demo' 'make test'
 
 clean:
 	rm -rf build

@@ -1,17 +1,49 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is
-# missing. As root it runs apt-get; otherwise it prints the command and fails.
+# Installs the Debian packages one purpose needs, when any is missing. As root
+# it runs apt-get; otherwise it prints the command and fails.
+#
+# Usage: ensure-deps.sh SET...
+#   build   a native build of the runtime and the demo session
+#   test    every test suite: native, sanitizers, fuzzers, Windows under Wine,
+#           and the Node.js client
+#   bench   the benchmarks and their peers
 set -euo pipefail
 
-packages=(
+build_packages=(
     cmake ninja-build g++ make
-    rapidjson-dev libgtest-dev googletest libbenchmark-dev
+    rapidjson-dev
+    # The demo project's virtual environment; its backend needs nothing beyond
+    # the standard library, so no pip and no ensurepip.
+    python3
+)
+test_packages=(
+    "${build_packages[@]}"
+    libgtest-dev googletest
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     wine wine64
 )
+bench_packages=(
+    "${build_packages[@]}"
+    libbenchmark-dev jq
+)
+
+if [ $# -eq 0 ]; then
+    echo "usage: $0 build|test|bench..." >&2
+    exit 2
+fi
+
+packages=()
+for set in "$@"; do
+    case "$set" in
+        build) packages+=("${build_packages[@]}") ;;
+        test) packages+=("${test_packages[@]}") ;;
+        bench) packages+=("${bench_packages[@]}") ;;
+        *) echo "$0: unknown set: $set" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
@@ -21,7 +53,7 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
-install_line="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+install_line="DEBIAN_FRONTEND=noninteractive apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages: ${missing[*]}" >&2
     echo "Install them as root with:" >&2
