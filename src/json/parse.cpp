@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "core/utf8.hpp"
-#include "json/number_text.hpp"
+#include "base/utf8.hpp"
+#include "json/number.hpp"
 #include "json/parse_error.hpp"
 
 namespace quern::json {
@@ -69,12 +69,12 @@ public:
     bool String(const char* text, rapidjson::SizeType length, bool) {
         std::string_view s(text, length);
         // \uDC00 alone decodes to a surrogate, which has no UTF-8 form.
-        if (!is_valid_utf8(s)) return fail(BuilderFault::InvalidCodePoint);
+        if (!base::is_valid_utf8(s)) return fail(BuilderFault::InvalidCodePoint);
         return add(Value(s));
     }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         std::string_view s(text, length);
-        if (!is_valid_utf8(s)) return fail(BuilderFault::InvalidCodePoint);
+        if (!base::is_valid_utf8(s)) return fail(BuilderFault::InvalidCodePoint);
         stack_.back().key.assign(s);
         return true;
     }
@@ -128,13 +128,13 @@ constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
                                  rapidjson::kParseNumbersAsStringsFlag |
                                  rapidjson::kParseValidateEncodingFlag;
 
-Failure parse_failure(std::string_view text, const detail::ParseStop& stop) {
-    return Failure{detail::describe_parse_stop(text, stop) + detail::describe_position(text, stop.offset)};
+base::Failure parse_failure(std::string_view text, const detail::ParseStop& stop) {
+    return base::Failure{detail::describe_parse_stop(text, stop) + detail::describe_position(text, stop.offset)};
 }
 
 }  // namespace
 
-Result<Value> parse_json(std::string_view text) {
+base::Result<Value> parse_json(std::string_view text) {
     BoundedStream stream(text);
     ValueBuilder builder;
     rapidjson::Reader reader;

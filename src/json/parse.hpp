@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "core/result.hpp"
+#include "base/result.hpp"
 #include "json/value.hpp"
 
 namespace quern::json {
@@ -15,6 +15,6 @@ inline constexpr int kMaxDepth = 127;
 // failure the message is a description ("expected value", "EOF while parsing a
 // list", "recursion limit exceeded", ...) then " at line L column C", where C is
 // the byte position in that line (at the end of the text: its last byte).
-Result<Value> parse_json(std::string_view text);
+base::Result<Value> parse_json(std::string_view text);
 
 }  // namespace quern::json

@@ -1,6 +1,5 @@
 #include "json/write.hpp"
 
-#include "json/compact_text.hpp"
 
 namespace quern::json {
 

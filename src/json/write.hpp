@@ -1,10 +1,110 @@
 #pragma once
 
+#include <array>
+#include <charconv>
 #include <string>
+#include <string_view>
 
+#include "json/number.hpp"
 #include "json/value.hpp"
 
 namespace quern::json {
+
+// Writes the compact text of a value into any output with put(std::string_view)
+// and put(char), so that text can stream into a pipe buffer as well as into a
+// string, without a copy of the whole text in between.
+template <typename Out>
+class CompactText {
+public:
+    explicit CompactText(Out& out) : out_(out) {}
+
+    void value(const Value& v) {
+        switch (v.kind()) {
+            case Kind::Null: out_.put(std::string_view("null")); return;
+            case Kind::Bool: out_.put(std::string_view(v.as_bool() ? "true" : "false")); return;
+            case Kind::Unsigned: integer(v.as_unsigned()); return;
+            case Kind::Negative: integer(v.as_negative()); return;
+            case Kind::Float: floating(v.as_double()); return;
+            case Kind::String: string(v.as_string()); return;
+            case Kind::Array: array(v.as_array()); return;
+            case Kind::Object: object(v.as_object()); return;
+        }
+    }
+
+private:
+    static bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+    void escape(unsigned char c) {
+        switch (c) {
+            case '"': out_.put(std::string_view("\\\"")); return;
+            case '\\': out_.put(std::string_view("\\\\")); return;
+            case '\b': out_.put(std::string_view("\\b")); return;
+            case '\t': out_.put(std::string_view("\\t")); return;
+            case '\n': out_.put(std::string_view("\\n")); return;
+            case '\f': out_.put(std::string_view("\\f")); return;
+            case '\r': out_.put(std::string_view("\\r")); return;
+            default: break;
+        }
+        static constexpr char kHex[] = "0123456789abcdef";
+        const char code[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        out_.put(std::string_view(code, sizeof code));
+    }
+
+    void string(std::string_view text) {
+        out_.put('"');
+        std::size_t run_start = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (!needs_escape(c)) continue;
+            out_.put(text.substr(run_start, i - run_start));
+            escape(c);
+            run_start = i + 1;
+        }
+        out_.put(text.substr(run_start));
+        out_.put('"');
+    }
+
+    template <typename Integer>
+    void integer(Integer n) {
+        std::array<char, 24> digits;
+        auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), n);
+        (void)ec;  // 24 bytes hold every 64-bit integer
+        out_.put(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+    }
+
+    void floating(double d) {
+        scratch_.clear();  // reused, so floats allocate at most once per writer
+        append_float(d, scratch_);
+        out_.put(std::string_view(scratch_));
+    }
+
+    void array(const Array& elements) {
+        out_.put('[');
+        bool first = true;
+        for (const Value& element : elements) {
+            if (!first) out_.put(',');
+            first = false;
+            value(element);
+        }
+        out_.put(']');
+    }
+
+    void object(const Object& members) {
+        out_.put('{');
+        bool first = true;
+        for (const Member& member : members) {
+            if (!first) out_.put(',');
+            first = false;
+            string(member.key);
+            out_.put(':');
+            value(member.value);
+        }
+        out_.put('}');
+    }
+
+    Out& out_;
+    std::string scratch_;
+};
 
 // Appends the compact text of a value: no whitespace, object members in key
 // order at every depth, integers exact, floats as append_float writes them.

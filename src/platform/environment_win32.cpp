@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "platform/environment.hpp"
-#include "platform/win32_strings.hpp"
-#include "platform/windows_environment.hpp"
+#include "platform/win32_units.hpp"
+#include "platform/windows/environment_block.hpp"
 
 namespace quern::platform {
 
@@ -22,7 +22,7 @@ std::vector<std::u16string> current_entries() {
     if (block == nullptr) return {};
     const wchar_t* end = block;
     while (*end != L'\0') end += wcslen(end) + 1;
-    std::vector<std::u16string> entries = split_environment_block(to_utf16(OsStringView(block, end)));
+    std::vector<std::u16string> entries = windows::split_environment_block(to_utf16(OsStringView(block, end)));
     FreeEnvironmentStringsW(block);
     return entries;
 }
@@ -30,12 +30,12 @@ std::vector<std::u16string> current_entries() {
 }  // namespace
 
 std::vector<OsString> current_environment_with(const EnvironmentChanges& changes) {
-    WindowsEnvironmentChanges windows_changes;
+    windows::EnvironmentEdit windows_changes;
     for (const auto& [name, value] : changes.set) windows_changes.set.emplace_back(to_utf16(name), to_utf16(value));
     for (const OsString& name : changes.remove) windows_changes.remove.push_back(to_utf16(name));
     std::vector<OsString> entries;
     for (const std::u16string& entry :
-         edit_windows_environment(current_entries(), windows_changes, compare_names_ignoring_case)) {
+         windows::edit_environment(current_entries(), windows_changes, compare_names_ignoring_case)) {
         entries.push_back(from_utf16(entry));
     }
     return entries;

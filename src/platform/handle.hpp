@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/result.hpp"
+#include "base/result.hpp"
 #include "platform/os_error.hpp"
 
 namespace quern::platform {
@@ -63,16 +63,13 @@ ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity);
 
 // Writes all of the bytes, retrying partial writes. On failure: the OS error
 // text, or "failed to write whole buffer" when the OS accepted no bytes.
-Status write_all(NativeHandle handle, std::string_view bytes);
+base::Status write_all(NativeHandle handle, std::string_view bytes);
 
 // An anonymous pipe; neither end is inherited by child processes.
 struct Pipe {
     OwnedHandle read;
     OwnedHandle write;
 };
-Result<Pipe> create_pipe();
-
-// The runtime's own standard input, borrowed: it is never closed.
-NativeHandle standard_input();
+base::Result<Pipe> create_pipe();
 
 }  // namespace quern::platform

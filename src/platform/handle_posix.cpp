@@ -25,27 +25,25 @@ ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity) {
     }
 }
 
-Status write_all(NativeHandle handle, std::string_view bytes) {
+base::Status write_all(NativeHandle handle, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd_of(handle), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Failure{os_error_text(static_cast<OsErrorCode>(errno))};
-        if (n == 0) return Failure{"failed to write whole buffer"};
+        if (n < 0) return base::Failure{os_error_text(static_cast<OsErrorCode>(errno))};
+        if (n == 0) return base::Failure{"failed to write whole buffer"};
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return {};
 }
 
-Result<Pipe> create_pipe() {
+base::Result<Pipe> create_pipe() {
     int fds[2];
-    if (::pipe(fds) != 0) return Failure{os_error_text(last_os_error())};
+    if (::pipe(fds) != 0) return base::Failure{os_error_text(last_os_error())};
     // pipe2 is not everywhere (macOS); the runtime starts no process while
     // another thread creates pipes, so setting the flag after is safe.
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     return Pipe{OwnedHandle(fds[0]), OwnedHandle(fds[1])};
 }
-
-NativeHandle standard_input() { return STDIN_FILENO; }
 
 }  // namespace quern::platform

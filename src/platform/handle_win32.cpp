@@ -24,27 +24,25 @@ ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity) {
     return {ReadOutcome::Kind::Data, n, 0};
 }
 
-Status write_all(NativeHandle handle, std::string_view bytes) {
+base::Status write_all(NativeHandle handle, std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(win32_handle(handle), bytes.data(), chunk, &written, nullptr)) {
-            return Failure{os_error_text(GetLastError())};
+            return base::Failure{os_error_text(GetLastError())};
         }
-        if (written == 0) return Failure{"failed to write whole buffer"};
+        if (written == 0) return base::Failure{"failed to write whole buffer"};
         bytes.remove_prefix(written);
     }
     return {};
 }
 
-Result<Pipe> create_pipe() {
+base::Result<Pipe> create_pipe() {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, 0)) return Failure{os_error_text(GetLastError())};
+    if (!CreatePipe(&read, &write, nullptr, 0)) return base::Failure{os_error_text(GetLastError())};
     return Pipe{OwnedHandle(reinterpret_cast<NativeHandle>(read)),
                 OwnedHandle(reinterpret_cast<NativeHandle>(write))};
 }
-
-NativeHandle standard_input() { return reinterpret_cast<NativeHandle>(GetStdHandle(STD_INPUT_HANDLE)); }
 
 }  // namespace quern::platform

@@ -1,7 +1,8 @@
 #include <windows.h>
 
-#include "core/utf8.hpp"
+#include "base/utf8.hpp"
 #include "platform/os_error.hpp"
+#include "platform/win32_units.hpp"
 
 namespace quern::platform {
 
@@ -13,8 +14,7 @@ std::string os_error_text(OsErrorCode code) {
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, code, 0, buffer, kMaxUnits, nullptr);
     if (length == 0) return format_unknown_os_error(code, GetLastError());
-    std::u16string units(buffer, buffer + length);
-    return format_os_error(utf16_to_utf8_lossy(units), code);
+    return format_os_error(base::utf16_to_utf8_lossy(to_utf16(OsStringView(buffer, length))), code);
 }
 
 }  // namespace quern::platform

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "core/result.hpp"
+#include "base/result.hpp"
 #include "platform/os_string.hpp"
 
 namespace quern::platform {
 
 // Paths as this platform spells them. Windows: drive, UNC and \\?\ forms, names
-// joined with '\' (the rules are in windows_path.hpp). POSIX: names joined with '/'.
+// joined with '\' (the rules are in windows/path.hpp). POSIX: names joined with '/'.
 
 // Whether the path is absolute, judged from its text alone. Windows: a drive
 // with a root, a UNC share, or a \\?\ or \\.\ form. POSIX: it starts with '/'.
@@ -24,7 +24,7 @@ bool path_is_inside(OsStringView path, OsStringView directory);
 // (flags 0) on a handle opened with no access rights, full sharing and backup
 // semantics, so it reads \\?\C:\... or \\?\UNC\server\share\...; POSIX:
 // realpath(3). On failure the message is the OS error text alone.
-Result<OsString> final_path(const OsString& path);
+base::Result<OsString> final_path(const OsString& path);
 
 // Whether the path, following links, is a directory; false when its attributes
 // cannot be read.
@@ -37,7 +37,7 @@ bool is_file(const OsString& path);
 
 // The form of a final path to give a child process as its working directory.
 // Windows: without the \\?\ prefix when GetFullPathNameW returns that shorter
-// form unchanged (see windows_working_directory), else the final path as it is.
+// form unchanged (see windows::working_directory), else the final path as it is.
 // POSIX: the final path as it is.
 OsString working_directory_form(const OsString& final_path);
 

@@ -50,10 +50,10 @@ bool path_is_inside(OsStringView path, OsStringView directory) {
     return true;
 }
 
-Result<OsString> final_path(const OsString& path) {
+base::Result<OsString> final_path(const OsString& path) {
     // realpath with a null buffer allocates one of the right size (POSIX.1-2008).
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return Failure{os_error_text(last_os_error())};
+    if (!resolved) return base::Failure{os_error_text(last_os_error())};
     return OsString(resolved.get());
 }
 

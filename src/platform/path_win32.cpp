@@ -5,8 +5,8 @@
 #include "platform/handle.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
-#include "platform/win32_strings.hpp"
-#include "platform/windows_path.hpp"
+#include "platform/win32_units.hpp"
+#include "platform/windows/path.hpp"
 
 namespace quern::platform {
 
@@ -46,24 +46,24 @@ std::optional<std::u16string> full_path_name(const std::u16string& path) {
 
 }  // namespace
 
-bool is_absolute_path(OsStringView path) { return is_absolute_windows_path(to_utf16(path)); }
+bool is_absolute_path(OsStringView path) { return windows::is_absolute_path(to_utf16(path)); }
 
 OsString join_path(OsStringView base, OsStringView name) {
-    return from_utf16(join_windows_path(to_utf16(base), to_utf16(name)));
+    return from_utf16(windows::join_path(to_utf16(base), to_utf16(name)));
 }
 
 bool path_is_inside(OsStringView path, OsStringView directory) {
-    return windows_path_is_inside(to_utf16(path), to_utf16(directory));
+    return windows::path_is_inside(to_utf16(path), to_utf16(directory));
 }
 
-Result<OsString> final_path(const OsString& path) {
+base::Result<OsString> final_path(const OsString& path) {
     OwnedHandle handle = open_for_query(path);
-    if (!handle.valid()) return Failure{os_error_text(GetLastError())};
+    if (!handle.valid()) return base::Failure{os_error_text(GetLastError())};
     OsString buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(handle.native()), buffer.data(),
                                                        static_cast<DWORD>(buffer.size()), 0);
-        if (length == 0) return Failure{os_error_text(GetLastError())};
+        if (length == 0) return base::Failure{os_error_text(GetLastError())};
         // Too small a buffer is answered with the size needed, zero included.
         const bool fits = length < buffer.size();
         buffer.resize(length);
@@ -82,7 +82,7 @@ bool is_file(const OsString& path) {
 }
 
 OsString working_directory_form(const OsString& final_path) {
-    return from_utf16(windows_working_directory(to_utf16(final_path), full_path_name));
+    return from_utf16(windows::working_directory(to_utf16(final_path), full_path_name));
 }
 
 }  // namespace quern::platform

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/result.hpp"
+#include "base/result.hpp"
 #include "platform/handle.hpp"
 #include "platform/os_error.hpp"
 #include "platform/os_string.hpp"
@@ -112,7 +112,7 @@ struct ProcessStart {
 // execve (e.g. ENOEXEC) is carried back through a close-on-exec pipe, and the
 // child is reaped before this returns. On failure the message is the OS error
 // text alone, and nothing is left behind.
-Result<ChildProcess> start_child_process(const ProcessStart& start);
+base::Result<ChildProcess> start_child_process(const ProcessStart& start);
 
 // A pipe for one standard stream of a child; the child's end is inheritable
 // (Windows), the runtime's end is not. Windows: a buffer quota of 65536 bytes
@@ -123,6 +123,14 @@ struct ChildPipe {
     OwnedHandle child;    // passed in ChildStdio, closed by the runtime once the child has started
     OwnedHandle runtime;  // the runtime's end: writes when the child reads, reads when it writes
 };
-Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
+base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
+
+// Starts ending a child's whole process tree. Windows: runs
+// taskkill.exe /PID <pid> /T /F from the system directory, with all three
+// standard streams on the null device and no window, and returns that process
+// for the caller to wait on (nullopt when it could not be started). POSIX:
+// sends SIGKILL to the child's process group at once and returns nullopt.
+// Failures are silent: the caller goes on to end the child itself.
+std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child);
 
 }  // namespace quern::platform

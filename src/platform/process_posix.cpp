@@ -146,16 +146,16 @@ void ChildProcess::terminate_process() {
 
 void ChildProcess::release() { process_ = kInvalidHandle; }
 
-Result<ChildProcess> start_child_process(const ProcessStart& start) {
-    Result<Pipe> report = create_pipe();
-    if (!report) return Failure{report.error()};
+base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
+    base::Result<Pipe> report = create_pipe();
+    if (!report) return base::Failure{report.error()};
     OwnedHandle null_device;
     ExecPlan plan;
     const NativeHandle streams[3] = {start.stdio.input, start.stdio.output, start.stdio.error};
     for (int i = 0; i < 3; ++i) {
         if (streams[i] == kInvalidHandle && !null_device.valid()) {
             const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-            if (fd < 0) return Failure{os_error_text(last_os_error())};
+            if (fd < 0) return base::Failure{os_error_text(last_os_error())};
             null_device = OwnedHandle(fd);
         }
         plan.stdio[i] = fd_of(streams[i] == kInvalidHandle ? null_device.native() : streams[i]);
@@ -171,22 +171,30 @@ Result<ChildProcess> start_child_process(const ProcessStart& start) {
     plan.max_fd = ::sysconf(_SC_OPEN_MAX);
 
     const pid_t pid = ::fork();
-    if (pid < 0) return Failure{os_error_text(last_os_error())};
+    if (pid < 0) return base::Failure{os_error_text(last_os_error())};
     if (pid == 0) run_child(plan);
     report.value().write.close();
     int error = 0;
     if (child_failed(fd_of(report.value().read.native()), error)) {
         reap(pid);
-        return Failure{os_error_text(static_cast<OsErrorCode>(error))};
+        return base::Failure{os_error_text(static_cast<OsErrorCode>(error))};
     }
     return ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle);
 }
 
-Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
-    Result<Pipe> pipe = create_pipe();
-    if (!pipe) return Failure{pipe.error()};
+base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
+    base::Result<Pipe> pipe = create_pipe();
+    if (!pipe) return base::Failure{pipe.error()};
     if (child_end == ChildEnd::Reads) return ChildPipe{std::move(pipe.value().read), std::move(pipe.value().write)};
     return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
+}
+
+std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+    // The backend leads its own process group, so its descendants share it
+    // unless they moved out on purpose.
+    const auto group = static_cast<pid_t>(child.process_id());
+    if (group > 0) (void)::kill(-group, SIGKILL);
+    return std::nullopt;
 }
 
 }  // namespace quern::platform

@@ -1,11 +1,12 @@
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 #include "platform/process.hpp"
-#include "platform/win32_strings.hpp"
-#include "platform/windows_child_command_line.hpp"
-#include "platform/windows_environment.hpp"
+#include "platform/win32_units.hpp"
+#include "platform/windows/command_line.hpp"
+#include "platform/windows/environment_block.hpp"
 
 namespace quern::platform {
 
@@ -20,37 +21,51 @@ NativeHandle native_handle(HANDLE handle) { return reinterpret_cast<NativeHandle
 std::wstring command_line_of(const ProcessStart& start) {
     std::vector<std::u16string> arguments;
     for (const OsString& argument : start.arguments) arguments.push_back(to_utf16(argument));
-    return from_utf16(windows_child_command_line(to_utf16(start.program), arguments));
+    return from_utf16(windows::child_command_line(to_utf16(start.program), arguments));
 }
 
 std::wstring environment_block_of(const std::vector<OsString>& environment) {
     std::vector<std::u16string> entries;
     for (const OsString& entry : environment) entries.push_back(to_utf16(entry));
-    return from_utf16(make_environment_block(entries));
+    return from_utf16(windows::make_environment_block(entries));
 }
 
 // The null device as an inheritable handle, for streams the child is given none of.
-Result<OwnedHandle> open_null_device() {
+base::Result<OwnedHandle> open_null_device() {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE handle = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                 OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return Failure{os_error_text(GetLastError())};
+    if (handle == INVALID_HANDLE_VALUE) return base::Failure{os_error_text(GetLastError())};
     return OwnedHandle(native_handle(handle));
 }
 
 // Fills the three standard handles, opening the null device for any not given.
-Status set_standard_handles(const ChildStdio& stdio, OwnedHandle& null_device, STARTUPINFOW& startup) {
+base::Status set_standard_handles(const ChildStdio& stdio, OwnedHandle& null_device, STARTUPINFOW& startup) {
     HANDLE* targets[3] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
     const NativeHandle given[3] = {stdio.input, stdio.output, stdio.error};
     for (int i = 0; i < 3; ++i) {
         if (given[i] == kInvalidHandle && !null_device.valid()) {
-            Result<OwnedHandle> opened = open_null_device();
-            if (!opened) return Failure{opened.error()};
+            base::Result<OwnedHandle> opened = open_null_device();
+            if (!opened) return base::Failure{opened.error()};
             null_device = std::move(opened.value());
         }
         *targets[i] = win32_handle(given[i] == kInvalidHandle ? null_device.native() : given[i]);
     }
     return {};
+}
+
+// SystemRoot as it is set, empty included; nullopt when it does not exist.
+std::optional<std::u16string> system_root() {
+    SetLastError(ERROR_SUCCESS);
+    DWORD needed = GetEnvironmentVariableW(L"SystemRoot", nullptr, 0);
+    if (needed == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return std::u16string();
+    }
+    std::wstring value(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"SystemRoot", value.data(), needed);
+    value.resize(length < needed ? length : 0);
+    return to_utf16(value);
 }
 
 // kInvalidHandle is also the pseudo-handle of the runtime's own process, so an
@@ -92,13 +107,13 @@ void ChildProcess::release() {
     thread_ = kInvalidHandle;
 }
 
-Result<ChildProcess> start_child_process(const ProcessStart& start) {
+base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     OwnedHandle null_device;
-    if (Status handles = set_standard_handles(start.stdio, null_device, startup); !handles) {
-        return Failure{handles.error()};
+    if (base::Status handles = set_standard_handles(start.stdio, null_device, startup); !handles) {
+        return base::Failure{handles.error()};
     }
     std::wstring command_line = command_line_of(start);
     std::wstring environment;
@@ -109,23 +124,33 @@ Result<ChildProcess> start_child_process(const ProcessStart& start) {
                                    start.environment ? environment.data() : nullptr,
                                    start.working_directory ? start.working_directory->c_str() : nullptr, &startup,
                                    &started);
-    if (!ok) return Failure{os_error_text(GetLastError())};
+    if (!ok) return base::Failure{os_error_text(GetLastError())};
     return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread));
 }
 
-Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
+base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, &inherit, kChildPipeQuota)) return Failure{os_error_text(GetLastError())};
+    if (!CreatePipe(&read, &write, &inherit, kChildPipeQuota)) return base::Failure{os_error_text(GetLastError())};
     OwnedHandle read_end(native_handle(read));
     OwnedHandle write_end(native_handle(write));
     OwnedHandle& runtime_end = child_end == ChildEnd::Reads ? write_end : read_end;
     if (!SetHandleInformation(win32_handle(runtime_end.native()), HANDLE_FLAG_INHERIT, 0)) {
-        return Failure{os_error_text(GetLastError())};
+        return base::Failure{os_error_text(GetLastError())};
     }
     if (child_end == ChildEnd::Reads) return ChildPipe{std::move(read_end), std::move(write_end)};
     return ChildPipe{std::move(write_end), std::move(read_end)};
+}
+
+std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+    ProcessStart start;
+    start.program = from_utf16(windows::taskkill_program(system_root()));
+    const std::string pid = std::to_string(child.process_id());
+    start.arguments = {L"/PID", OsString(pid.begin(), pid.end()), L"/T", L"/F"};
+    base::Result<ChildProcess> taskkill = start_child_process(start);
+    if (!taskkill.ok()) return std::nullopt;
+    return std::move(taskkill).value();
 }
 
 }  // namespace quern::platform

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "core/fatal.hpp"
+#include "platform/this_process.hpp"
 #include "platform/os_error.hpp"
 #include "platform/thread.hpp"
 
@@ -28,7 +28,7 @@ void spawn_detached_thread(std::function<void()> body) {
     const int error = pthread_create(&thread, &attributes, run_body, owned.get());
     pthread_attr_destroy(&attributes);
     if (error != 0) {
-        fatal_internal("failed to spawn thread: " + os_error_text(static_cast<OsErrorCode>(error)));
+        exit_internal_fault("failed to spawn thread: " + os_error_text(static_cast<OsErrorCode>(error)));
     }
     owned.release();  // the thread owns the body now
 }

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "core/fatal.hpp"
+#include "platform/this_process.hpp"
 #include "platform/os_error.hpp"
 #include "platform/thread.hpp"
 
@@ -23,7 +23,7 @@ void spawn_detached_thread(std::function<void()> body) {
     HANDLE thread = CreateThread(nullptr, kWorkerStackBytes, run_body, owned.get(),
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) {
-        fatal_internal("failed to spawn thread: " + os_error_text(GetLastError()));
+        exit_internal_fault("failed to spawn thread: " + os_error_text(GetLastError()));
     }
     owned.release();  // the thread owns the body now
     CloseHandle(thread);

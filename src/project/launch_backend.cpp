@@ -15,7 +15,7 @@ using platform::os_string_from_utf8;
 
 constexpr std::string_view kStartFailed = "Failed to start project Python: ";
 
-Failure start_failure(const std::string& os_error_text) { return Failure{std::string(kStartFailed) + os_error_text}; }
+base::Failure start_failure(const std::string& os_error_text) { return base::Failure{std::string(kStartFailed) + os_error_text}; }
 
 platform::EnvironmentChanges backend_environment_changes() {
     platform::EnvironmentChanges changes;
@@ -38,17 +38,17 @@ platform::ProcessStart backend_start(const ResolvedProject& project) {
 
 }  // namespace
 
-Result<BackendProcess> launch_backend(const ResolvedProject& project) {
-    Result<platform::ChildPipe> input = platform::create_child_stdio_pipe(platform::ChildEnd::Reads);
+base::Result<BackendProcess> launch_backend(const ResolvedProject& project) {
+    base::Result<platform::ChildPipe> input = platform::create_child_stdio_pipe(platform::ChildEnd::Reads);
     if (!input) return start_failure(input.error());
-    Result<platform::ChildPipe> output = platform::create_child_stdio_pipe(platform::ChildEnd::Writes);
+    base::Result<platform::ChildPipe> output = platform::create_child_stdio_pipe(platform::ChildEnd::Writes);
     if (!output) return start_failure(output.error());
-    Result<platform::ChildPipe> error = platform::create_child_stdio_pipe(platform::ChildEnd::Writes);
+    base::Result<platform::ChildPipe> error = platform::create_child_stdio_pipe(platform::ChildEnd::Writes);
     if (!error) return start_failure(error.error());
 
     platform::ProcessStart start = backend_start(project);
     start.stdio = {input.value().child.native(), output.value().child.native(), error.value().child.native()};
-    Result<platform::ChildProcess> child = platform::start_child_process(start);
+    base::Result<platform::ChildProcess> child = platform::start_child_process(start);
     // The child's ends go now, started or not: the end of the backend's output
     // must show once the backend (and whatever inherited them) has closed them.
     input.value().child.close();

@@ -1,10 +1,25 @@
 #pragma once
 
-#include "core/result.hpp"
+#include "base/result.hpp"
 #include "platform/os_string.hpp"
-#include "project/project_file_system.hpp"
 
 namespace quern::project {
+
+// The questions resolve_project asks of the file system, as a seam: the OS
+// answers them in the runtime (platform/path.hpp), a recording fake in tests.
+class ProjectFileSystem {
+public:
+    virtual ~ProjectFileSystem() = default;
+
+    // The path with every link resolved; on failure the OS error text alone.
+    virtual base::Result<platform::OsString> final_path(const platform::OsString& path) = 0;
+    // Following links; false when the attributes cannot be read.
+    virtual bool is_directory(const platform::OsString& path) = 0;
+    virtual bool is_file(const platform::OsString& path) = 0;
+};
+
+// The file system of the running OS.
+ProjectFileSystem& os_file_system();
 
 // A project that passed every check: both paths are final and lie inside it.
 struct ResolvedProject {
@@ -31,9 +46,9 @@ struct ResolvedProject {
 // inside the project (a .venv or .venv/bin linked outside is still refused).
 // Paths in messages are UTF-8, ill-formed sequences replaced by U+FFFD. Writes
 // nothing and starts nothing.
-Result<ResolvedProject> resolve_project(const platform::OsString& argument);
+base::Result<ResolvedProject> resolve_project(const platform::OsString& argument);
 
 // The same against a given file system (the seam for tests).
-Result<ResolvedProject> resolve_project(const platform::OsString& argument, ProjectFileSystem& files);
+base::Result<ResolvedProject> resolve_project(const platform::OsString& argument, ProjectFileSystem& files);
 
 }  // namespace quern::project

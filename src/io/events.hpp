@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "base/channel.hpp"
+#include "json/value.hpp"
+
+namespace quern::io {
+
+// Which worker thread sent an event.
+enum class EventSource : std::uint8_t {
+    RuntimeStdin = 0,
+    BackendStdout = 1,
+    BackendStderr = 2,
+    BackendInputWriter = 3,
+};
+
+// What happened on a stream.
+enum class LineEventKind : std::uint8_t {
+    Line = 0,         // one complete line; text holds it without trailing CR/LF
+    Oversized = 1,    // a line over the reader's limit was read and thrown away
+    InvalidUtf8 = 2,  // a line that is not UTF-8 was read and thrown away
+    Closed = 3,       // end of stream; the reader stops after sending it
+    Failed = 4,       // read (or, from the writer, write) error; text holds the OS error text
+};
+
+// What the workers tell the event loop.
+struct RuntimeEvent {
+    LineEventKind kind = LineEventKind::Closed;
+    std::string text;  // for Line and Failed; empty otherwise
+    EventSource source = EventSource::RuntimeStdin;
+};
+
+// The workers' channel to the loop: unbounded, one sender handle per worker.
+// It closes for the loop once every worker has let go of its handle.
+using EventSender = base::Sender<RuntimeEvent>;
+using EventReceiver = base::Receiver<RuntimeEvent>;
+
+// The loop's channel to the backend input writer: the values it writes to the
+// backend's standard input, in order.
+inline constexpr std::size_t kBackendInputCapacity = 32;
+using BackendInputSender = base::Sender<json::Value>;
+using BackendInputReceiver = base::Receiver<json::Value>;
+
+}  // namespace quern::io

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "io/events.hpp"
+#include "io/line_reader.hpp"
+#include "platform/handle.hpp"
+
+namespace quern::io {
+
+// The four worker threads around the event loop: three line readers (the
+// runtime's stdin, the backend's stdout and stderr) and the backend input
+// writer. Each run_* is a thread's body; each start_* runs it on a new detached
+// worker thread.
+
+// Reads lines from the source and sends each result as one event tagged with
+// the source, until it has sent Closed or Failed or a send fails because the
+// loop is gone. The source is destroyed on return, which closes an owned pipe
+// end; a borrowed handle stays open.
+void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
+                     EventSender events);
+void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
+                       EventSender events);
+
+// Writes each received value to the backend's standard input as compact JSON
+// and a line feed, in order. On the first failed write it sends one Failed
+// event (tagged BackendInputWriter) with the OS error text, or "failed to write
+// whole buffer" when the pipe took no bytes. When it stops (failure, or the
+// loop let go and nothing is left) it closes its receiving end first, so later
+// sends find it closed, then the pipe, so the backend sees the end of its input.
+void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
+void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
+
+}  // namespace quern::io

@@ -1,0 +1,49 @@
+#include "loop/event_loop.hpp"
+
+#include <thread>
+
+#include "io/output.hpp"
+#include "loop/backend_output.hpp"
+#include "loop/requests.hpp"
+#include "loop/supervision.hpp"
+
+namespace quern::loop {
+
+namespace {
+
+void dispatch(Loop& loop, const io::RuntimeEvent& event) {
+    switch (event.source) {
+        case io::EventSource::RuntimeStdin: return handle_request_event(loop, event);
+        case io::EventSource::BackendStdout: return handle_backend_stdout_event(loop, event);
+        case io::EventSource::BackendStderr: return handle_backend_stderr_event(loop, event);
+        case io::EventSource::BackendInputWriter: return handle_writer_event(loop, event);
+    }
+}
+
+}  // namespace
+
+int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
+                   io::BackendInputSender backend_input, const LoopIo& io) {
+    Loop loop{LoopState{}, backend_input, backend, io};
+    io::RuntimeEvent event;
+    for (;;) {
+        switch (events.receive_for(kLoopWait, event)) {
+            case io::EventReceiver::Wait::Value: dispatch(loop, event); break;
+            case io::EventReceiver::Wait::TimedOut: break;
+            case io::EventReceiver::Wait::Closed:
+                loop.begin_shutdown();
+                // Nothing can arrive any more; pace the supervision passes
+                // instead of spinning until one of them says leave.
+                io.sleep(kLoopWait);
+                break;
+        }
+        if (supervise(loop) == Supervision::Leave) return run_exit_path(loop, events);
+    }
+}
+
+LoopIo standard_loop_io() {
+    return LoopIo{io::emit_record, io::write_stderr_line, [] { return base::Clock::now(); },
+                  [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }};
+}
+
+}  // namespace quern::loop

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/clock.hpp"
+#include "io/events.hpp"
+#include "json/value.hpp"
+#include "project/backend_control.hpp"
+
+namespace quern::loop {
+
+// How long the backend has to go after it was asked to stop.
+inline constexpr std::chrono::seconds kShutdownGracePeriod{75};
+
+struct PendingEntry {
+    json::Value id;  // as received, echoed when the request is answered at the end
+    bool is_shutdown = false;
+};
+
+// Requests forwarded to the backend and not yet answered, by request key
+// (protocol::request_key), ordered by the bytes of their keys.
+class PendingRequests {
+public:
+    bool contains(const std::string& key) const { return entries_.count(key) != 0; }
+    void insert(std::string key, PendingEntry entry) { entries_.emplace(std::move(key), std::move(entry)); }
+    // Removing a key that is not pending does nothing.
+    void remove(const std::string& key) { entries_.erase(key); }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+    // Takes every entry out, in ascending key order.
+    std::vector<PendingEntry> drain();
+
+private:
+    // std::string's ordering compares bytes as unsigned char.
+    std::map<std::string, PendingEntry> entries_;
+};
+
+// Everything the event loop owns and changes; no other thread touches it.
+struct LoopState {
+    PendingRequests pending;
+    // Set once shutdown begins ("shutting down"); never cleared or moved.
+    std::optional<base::TimePoint> shutdown_deadline;
+    // Why the run ends unclean; a later failure replaces an earlier one.
+    std::optional<std::string> failure_message;
+    // False for good after the first failed record write.
+    bool frontend_output_healthy = true;
+    bool backend_stdout_closed = false;
+    // The backend's stderr has ended too: a crashing backend's last words (its
+    // traceback) are relayed before the runtime leaves.
+    bool backend_stderr_closed = false;
+    // When the loop first saw the backend gone, and its exit code if readable.
+    std::optional<base::TimePoint> backend_exit;
+    std::optional<std::uint32_t> exit_code;
+
+    bool shutting_down() const { return shutdown_deadline.has_value(); }
+};
+
+// Where the loop's records go: false when one could not be written.
+using RecordSink = std::function<bool(const json::Value&)>;
+// Where the loop's lines for standard error go (notes, relayed backend lines).
+using LineSink = std::function<void(std::string_view)>;
+
+// The loop's ways out to the world: stdout records, stderr lines, the clock
+// and sleeping. The runtime uses the real ones; tests record and script them.
+struct LoopIo {
+    RecordSink emit;
+    LineSink note;
+    std::function<base::TimePoint()> now;
+    std::function<void(std::chrono::milliseconds)> sleep;
+};
+
+// What every step of the loop works on: its state and its ways out to the
+// backend and to the world.
+struct Loop {
+    LoopState state;
+    io::BackendInputSender& backend_input;
+    project::ProcessControl& backend;
+    const LoopIo& io;
+
+    // Writes one record to the front end; a failed write marks the front end's
+    // output unhealthy for good (the next supervision pass begins the shutdown).
+    void write_record(const json::Value& record);
+
+    // Asks the backend to stop, once: offers the runtime shutdown record without
+    // waiting (dropped silently when the channel is full or closed) and arms the
+    // deadline. Every later call does nothing.
+    void begin_shutdown();
+};
+
+}  // namespace quern::loop

@@ -1,0 +1,76 @@
+#include "loop/supervision.hpp"
+
+#include "base/exit_status.hpp"
+#include "protocol/records.hpp"
+
+namespace quern::loop {
+
+namespace {
+
+using project::ProcessPoll;
+
+bool output_drained(const LoopState& state) {
+    return state.backend_stdout_closed && state.backend_stderr_closed;
+}
+
+Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
+    LoopState& state = loop.state;
+    if (!state.shutdown_deadline || now < *state.shutdown_deadline) return Supervision::GoOn;
+    loop.backend.terminate_tree();
+    ProcessPoll after = loop.backend.poll();
+    if (after.state == ProcessPoll::State::Exited) {
+        state.exit_code = after.exit_code;
+    } else {
+        state.exit_code.reset();
+    }
+    return Supervision::Leave;
+}
+
+}  // namespace
+
+Supervision supervise(Loop& loop) {
+    LoopState& state = loop.state;
+    const base::TimePoint now = loop.io.now();
+    if (!state.frontend_output_healthy) loop.begin_shutdown();
+    if (state.backend_exit) {
+        if (output_drained(state)) return Supervision::Leave;
+        if (now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
+        return enforce_deadline(loop, now);
+    }
+    ProcessPoll poll = loop.backend.poll();
+    if (poll.state == ProcessPoll::State::Failed) {
+        state.failure_message = "Failed to supervise backend: " + poll.error_text;
+        loop.backend.terminate_tree();
+        return Supervision::Leave;
+    }
+    if (poll.state == ProcessPoll::State::Exited) {
+        state.exit_code = poll.exit_code;
+        state.backend_exit = now;
+        if (output_drained(state)) return Supervision::Leave;
+    }
+    return enforce_deadline(loop, now);
+}
+
+std::string exit_message(const LoopState& state) {
+    if (state.failure_message) return *state.failure_message;
+    return protocol::backend_exited_message(state.exit_code);
+}
+
+int run_exit_path(Loop& loop, io::EventReceiver& events) {
+    LoopState& state = loop.state;
+    loop.backend_input.release();
+    const bool clean = !state.failure_message && state.shutting_down();
+    const std::string message = exit_message(state);
+    for (PendingEntry& entry : state.pending.drain()) {
+        if (clean && entry.is_shutdown) {
+            (void)loop.io.emit(protocol::shutdown_response(std::move(entry.id)));
+        } else {
+            (void)loop.io.emit(protocol::error_response(std::move(entry.id), message));
+        }
+    }
+    if (!clean) (void)loop.io.emit(protocol::fatal_record(message));
+    events.close();
+    return clean ? base::kExitClean : base::kExitUnclean;
+}
+
+}  // namespace quern::loop

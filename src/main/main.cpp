@@ -1,9 +1,0 @@
-#include "main/startup.hpp"
-#include "platform/std_streams.hpp"
-
-int main(int argc, char** argv) {
-    quern::platform::prepare_process();
-    const int status = quern::run_runtime(quern::platform::program_arguments(argc, argv));
-    // Worker threads are never joined; the process ends here with its status.
-    quern::platform::exit_process(status);
-}

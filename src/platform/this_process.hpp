@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "platform/handle.hpp"
+#include "platform/os_string.hpp"
+
+namespace quern::platform {
+
+// The runtime's own process: how it starts, its standard streams and how it ends.
+
+// Sets the process up before anything else runs. POSIX: SIGPIPE is ignored, so
+// a write to a closed pipe fails with EPIPE instead of killing the runtime.
+// Windows: no error dialog boxes, and the standard handles are made
+// non-inheritable so that no child holds the front end's pipes.
+void prepare_process();
+
+// The whole command line, program name first. Windows splits GetCommandLineW()
+// by the C runtime's rules and ignores argc/argv; POSIX takes argv's bytes.
+std::vector<OsString> program_arguments(int argc, char** argv);
+
+// The runtime's own standard input, borrowed: it is never closed.
+NativeHandle standard_input();
+
+// Write all of the bytes to the process's own standard output or error, straight
+// to the OS handle (no C runtime buffering or text mode). False when any part
+// could not be written, e.g. the reading end has been closed.
+bool write_stdout(std::string_view bytes);
+bool write_stderr(std::string_view bytes);
+
+// Ends the process at once with the code, without waiting for other threads.
+[[noreturn]] void exit_process(int code);
+
+// Ends the process after an internal fault (a broken invariant, a thread that
+// cannot be created): "quern-runtime: internal fault: " and the diagnostic on
+// standard error, as far as it can be written, then exit status 101.
+[[noreturn]] void exit_internal_fault(std::string_view diagnostic);
+
+}  // namespace quern::platform

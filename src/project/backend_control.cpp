@@ -1,0 +1,61 @@
+#include "project/backend_control.hpp"
+
+#include <thread>
+
+#include "base/clock.hpp"
+#include "platform/os_error.hpp"
+#include "platform/process.hpp"
+
+namespace quern::project {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kPollInterval = 50ms;
+constexpr std::chrono::milliseconds kTreeKillerWait = 2000ms;
+constexpr std::chrono::milliseconds kTreeKillerExtraWait = 500ms;
+constexpr std::chrono::milliseconds kBackendWaitAfterTree = 500ms;
+constexpr std::chrono::milliseconds kBackendWaitAfterTerminate = 2000ms;
+
+bool has_exited(platform::ChildProcess& process) {
+    return process.poll_exit().state == platform::ExitPoll::State::Exited;
+}
+
+}  // namespace
+
+bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout) {
+    const base::TimePoint deadline = base::Clock::now() + timeout;
+    for (;;) {
+        const platform::ExitPoll poll = process.poll_exit();
+        if (poll.state == platform::ExitPoll::State::Exited) return true;
+        if (poll.state == platform::ExitPoll::State::Failed) return false;
+        if (base::Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void terminate_process_tree(platform::ChildProcess& backend) {
+    if (has_exited(backend)) return;
+    if (std::optional<platform::ChildProcess> killer = platform::start_ending_process_tree(backend)) {
+        if (!poll_until_exit(*killer, kTreeKillerWait)) {
+            killer->terminate_process();
+            (void)poll_until_exit(*killer, kTreeKillerExtraWait);
+        }
+    }
+    if (poll_until_exit(backend, kBackendWaitAfterTree)) return;
+    backend.terminate_process();
+    (void)poll_until_exit(backend, kBackendWaitAfterTerminate);
+}
+
+ProcessPoll BackendControl::poll() {
+    const platform::ExitPoll poll = process_.poll_exit();
+    switch (poll.state) {
+        case platform::ExitPoll::State::Running: return {};
+        case platform::ExitPoll::State::Exited: return {ProcessPoll::State::Exited, poll.exit_code, {}};
+        case platform::ExitPoll::State::Failed: break;
+    }
+    return {ProcessPoll::State::Failed, 0, platform::os_error_text(poll.error)};
+}
+
+}  // namespace quern::project

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/process.hpp"
+
+namespace quern::project {
+
+// One look at the backend without waiting.
+struct ProcessPoll {
+    enum class State { Running, Exited, Failed };
+    State state = State::Running;
+    std::uint32_t exit_code = 0;  // for Exited
+    std::string error_text;       // for Failed: the OS error text
+};
+
+// What the event loop needs of the backend process: the real one drives the
+// OS process, tests stand in with a scripted one.
+class ProcessControl {
+public:
+    virtual ~ProcessControl() = default;
+
+    virtual ProcessPoll poll() = 0;
+    // Ends the backend and everything it started; blocks a few seconds at most.
+    virtual void terminate_tree() = 0;
+};
+
+// Polls the process every 50 ms until it is seen to have exited with a
+// readable exit code (true) or the time-out has passed or a poll failed
+// (false). The first poll comes at once, so a process already gone gives true
+// even with a time-out of zero.
+bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout);
+
+// Ends the backend and its descendants: nothing when it has already exited;
+// otherwise its tree is ended (taskkill.exe, given 2 s and, if need be, ended
+// itself and given 0.5 s more / the process group killed), the backend is given
+// 0.5 s, then terminated directly and given 2 s. Blocks about 5 s at most;
+// every failure on the way is silent.
+void terminate_process_tree(platform::ChildProcess& backend);
+
+// The event loop's view of the real backend process.
+class BackendControl final : public ProcessControl {
+public:
+    explicit BackendControl(platform::ChildProcess& process) : process_(process) {}
+
+    ProcessPoll poll() override;
+    void terminate_tree() override { terminate_process_tree(process_); }
+
+private:
+    platform::ChildProcess& process_;
+};
+
+}  // namespace quern::project

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "json/value.hpp"
+
+namespace quern::protocol {
+
+// What a request line means, as pure functions: nothing here writes or sends.
+
+// The longest request line, its line feed included.
+inline constexpr std::size_t kRequestLineLimit = 65536;
+
+// Answers for lines the stdin reader could not deliver: too long, or not UTF-8.
+inline constexpr std::string_view kOversizedRequest = "Request exceeds the 64 KiB limit";
+inline constexpr std::string_view kInvalidUtf8Request = "Request must be UTF-8 JSON";
+
+// A request that passed every envelope check.
+struct RequestEnvelope {
+    json::Value id;                      // a string or a number, as received
+    std::string command;                 // one of the command table
+    json::Object payload;                // {} when the request had none
+    std::optional<json::Value> session;  // absent, null, or a string of 16-256 bytes
+};
+
+// Why a request line was refused: the error response's message and id.
+struct Refusal {
+    json::Value id;  // null until the line's id is known to be usable
+    std::string message;
+};
+
+// Runs the envelope checks on one request line, in order; the first that fails
+// decides the refusal.
+std::variant<RequestEnvelope, Refusal> validate_request_line(std::string_view line);
+
+// The compact JSON text of an id: the string 7 gives "\"7\"", the number 7
+// gives "7" and 7.0 gives "7.0", so they never share a key; two strings share a
+// key exactly when they decode to the same text.
+std::string request_key(const json::Value& id);
+
+// The id of the runtime's own shutdown request to the backend.
+inline constexpr std::string_view kRuntimeShutdownId = "__runtime_shutdown__";
+
+// What the backend receives for an accepted request: command, id, payload
+// ({} when none was given) and, only when the request had one, session.
+// The envelope is used up: its payload moves into the request.
+json::Value forwarded_request(RequestEnvelope envelope);
+
+// {"command":"shutdown","id":"__runtime_shutdown__","payload":{}}
+json::Value runtime_shutdown_record();
+
+}  // namespace quern::protocol
