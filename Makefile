@@ -4,6 +4,7 @@
 #   make test         install what is missing, then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, and the Windows build under Wine
+#   make check-layers no folder of src/ includes one above it, no cycles
 #   make build        native release build: build/release/bin/quern-runtime
 #   make bench        throughput of parsing, rewriting, validation, line cutting
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
@@ -13,7 +14,7 @@
 #
 # Each target installs only the Debian packages its purpose needs.
 
-.PHONY: all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fresh-check clean
+.PHONY: check-layers all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -50,7 +51,10 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test test-native test-asan test-tsan test-windows
+test: deps-test check-layers test-native test-asan test-tsan test-windows
+
+check-layers:
+	python3 scripts/check-layers.py
 
 test-native:
 	cmake --preset debug
