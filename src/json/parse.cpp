@@ -15,26 +15,80 @@ namespace {
 using detail::BuilderFault;
 using detail::Container;
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The length of the JSON number at the start of text (sign, whole part,
+// fraction, exponent), 0 when none starts there; what RapidJSON would take.
+std::size_t number_token_length(std::string_view text) {
+    std::size_t at = 0;
+    const auto digits = [&] { while (at < text.size() && is_digit(text[at])) ++at; };
+    if (at < text.size() && text[at] == '-') ++at;
+    if (at < text.size() && text[at] == '0') {
+        ++at;
+    } else if (at < text.size() && is_digit(text[at])) {
+        digits();
+    } else {
+        return 0;
+    }
+    if (at + 1 < text.size() && text[at] == '.' && is_digit(text[at + 1])) {
+        ++at;
+        digits();
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        std::size_t exponent = at + 1;
+        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+        if (exponent < text.size() && is_digit(text[exponent])) {
+            at = exponent;
+            digits();
+        }
+    }
+    return at;
+}
+
+// RapidJSON refuses some numbers that are in range by their value: a whole
+// part of some 309 digits or more, or an exponent above 308 minus the fraction
+// digits (0e400; 1 and 310 zeros then e-300, about 1e10). Such a number, when
+// its value fits a double, is shown to RapidJSON as 0.000... of the same length,
+// and the builder converts the number's own text (the length is what ties the
+// two together). A number that truly overflows is shown as it is, so it is
+// refused exactly as before.
+bool rapidjson_may_refuse(std::string_view number) {
+    if (number.size() > 300) return true;
+    const std::size_t e = number.find_first_of("eE");
+    if (e == std::string_view::npos) return false;
+    std::size_t digits = number.size() - e - 1;
+    if (digits > 0 && (number[e + 1] == '+' || number[e + 1] == '-')) --digits;
+    return digits >= 3;
+}
+
 // A RapidJSON input stream over exactly the given bytes. RapidJSON takes '\0'
 // for the end of input, so a NUL inside the text is shown to it as 0x01: a byte
 // that is just as wrong in every place a NUL is wrong (outside a string it
-// starts no token; inside one it is an unescaped control character).
+// starts no token; inside one it is an unescaped control character). It follows
+// the text's strings so that it knows where a number token starts.
 class BoundedStream {
 public:
     using Ch = char;
 
-    explicit BoundedStream(std::string_view text) : text_(text) {}
+    explicit BoundedStream(std::string_view text) : text_(text) { look_at_token(); }
 
     Ch Peek() const {
         if (at_ >= text_.size()) return '\0';
+        if (at_ < shown_zero_end_) return shown_zero_char(at_);
         return text_[at_] == '\0' ? '\x01' : text_[at_];
     }
     Ch Take() {
         Ch c = Peek();
-        if (at_ < text_.size()) ++at_;
+        if (at_ >= text_.size()) return c;
+        follow_strings(text_[at_]);
+        ++at_;
+        look_at_token();
         return c;
     }
     std::size_t Tell() const { return at_; }
+
+    // The input's own text of the token that ends here and is length long.
+    std::string_view text_before(std::size_t length) const { return text_.substr(at_ - length, length); }
 
     // Only in-situ parsing writes to the input stream, and it is not used.
     Ch* PutBegin() { return nullptr; }
@@ -43,8 +97,48 @@ public:
     std::size_t PutEnd(Ch*) { return 0; }
 
 private:
+    void follow_strings(char c) {
+        if (!in_string_) {
+            in_string_ = c == '"';
+        } else if (escaped_) {
+            escaped_ = false;
+        } else if (c == '\\') {
+            escaped_ = true;
+        } else if (c == '"') {
+            in_string_ = false;
+        }
+    }
+
+    // At the start of a number token outside a string, decides how it is shown.
+    void look_at_token() {
+        if (in_string_ || at_ < token_end_ || at_ >= text_.size()) return;
+        const char c = text_[at_];
+        if (c != '-' && !is_digit(c)) return;
+        const std::size_t length = number_token_length(text_.substr(at_));
+        token_end_ = at_ + length;
+        const std::string_view number = text_.substr(at_, length);
+        if (!rapidjson_may_refuse(number) || !number_from_text(number)) return;
+        shown_zero_begin_ = at_;
+        shown_zero_end_ = token_end_;
+        sign_length_ = c == '-' ? 1 : 0;
+    }
+
+    // "-0.000..." or "0.000...": valid, in range, and as long as the token.
+    Ch shown_zero_char(std::size_t at) const {
+        const std::size_t k = at - shown_zero_begin_;
+        if (k < sign_length_) return '-';
+        if (k == sign_length_ + 1) return '.';
+        return '0';
+    }
+
     std::string_view text_;
     std::size_t at_ = 0;
+    bool in_string_ = false;
+    bool escaped_ = false;
+    std::size_t token_end_ = 0;
+    std::size_t shown_zero_begin_ = 0;
+    std::size_t shown_zero_end_ = 0;
+    std::size_t sign_length_ = 0;
 };
 
 // One open array or object while the value is built.
@@ -61,8 +155,11 @@ class ValueBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Valu
 public:
     bool Null() { return add(Value()); }
     bool Bool(bool b) { return add(Value(b)); }
-    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-        auto number = number_from_text(std::string_view(text, length));
+    explicit ValueBuilder(const BoundedStream& stream) : stream_(stream) {}
+
+    bool RawNumber(const char*, rapidjson::SizeType length, bool) {
+        // RapidJSON's copy may be the shown zero; the input holds the number.
+        auto number = number_from_text(stream_.text_before(length));
         if (!number) return fail(BuilderFault::NumberOutOfRange);
         return add(std::move(*number));
     }
@@ -119,6 +216,7 @@ private:
         return false;
     }
 
+    const BoundedStream& stream_;
     std::vector<Frame> stack_;
     Value result_;
     BuilderFault fault_ = BuilderFault::None;
@@ -136,7 +234,7 @@ base::Failure parse_failure(std::string_view text, const detail::ParseStop& stop
 
 base::Result<Value> parse_json(std::string_view text) {
     BoundedStream stream(text);
-    ValueBuilder builder;
+    ValueBuilder builder(stream);
     rapidjson::Reader reader;
     rapidjson::ParseResult parsed = reader.Parse<kParseFlags>(stream, builder);
     if (parsed.IsError()) {
