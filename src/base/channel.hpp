@@ -36,6 +36,7 @@ struct ChannelState {
     std::size_t capacity;
     int senders = 0;
     bool receiver_alive = true;
+    bool receiver_stalled = false;
 };
 }  // namespace detail
 
@@ -59,19 +60,15 @@ public:
     // A new handle on the same channel.
     Sender another() const { return Sender(state_); }
 
-    // Never blocks: Full when the channel holds its capacity, Closed once the
-    // receiver is gone or this handle has been released.
-    SendResult send(T value) {
-        if (!state_) return SendResult::Closed;
-        {
-            std::lock_guard<std::mutex> lock(state_->mutex);
-            if (!state_->receiver_alive) return SendResult::Closed;
-            if (state_->values.size() >= state_->capacity) return SendResult::Full;
-            state_->values.push_back(std::move(value));
-        }
-        state_->ready.notify_one();
-        return SendResult::Sent;
-    }
+    // Never blocks. Full when the channel holds its capacity while the receiver
+    // is stalled (see Receiver::set_stalled): a receiver that is merely slow to
+    // be scheduled is not behind, so a burst it will take is not refused.
+    // Closed once the receiver is gone or this handle has been released.
+    SendResult send(T value) { return push(std::move(value), /*bounded=*/true); }
+
+    // The same, but never Full: for the one value that must not be lost to a
+    // full channel (it takes a place beyond the capacity).
+    SendResult send_beyond_capacity(T value) { return push(std::move(value), /*bounded=*/false); }
 
     void release() {
         if (!state_) return;
@@ -85,6 +82,21 @@ public:
 
 private:
     friend std::pair<Sender<T>, Receiver<T>> make_channel<T>(std::size_t);
+
+    SendResult push(T value, bool bounded) {
+        if (!state_) return SendResult::Closed;
+        {
+            std::lock_guard<std::mutex> lock(state_->mutex);
+            if (!state_->receiver_alive) return SendResult::Closed;
+            if (bounded && state_->receiver_stalled && state_->values.size() >= state_->capacity) {
+                return SendResult::Full;
+            }
+            state_->values.push_back(std::move(value));
+        }
+        state_->ready.notify_one();
+        return SendResult::Sent;
+    }
+
     explicit Sender(std::shared_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) {
         std::lock_guard<std::mutex> lock(state_->mutex);
         ++state_->senders;
@@ -118,6 +130,31 @@ public:
         std::unique_lock<std::mutex> lock(state_->mutex);
         state_->ready.wait(lock, [this] { return !state_->values.empty() || state_->senders == 0; });
         return take(lock);
+    }
+
+    // Waits as long as it takes for at least one value, then moves every queued
+    // value to the end of into; false once every sender is gone and nothing is
+    // left.
+    bool receive_all(std::deque<T>& into) {
+        if (!state_) return false;
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        state_->ready.wait(lock, [this] { return !state_->values.empty() || state_->senders == 0; });
+        if (state_->values.empty()) return false;
+        if (into.empty()) {
+            into.swap(state_->values);
+        } else {
+            for (T& value : state_->values) into.push_back(std::move(value));
+            state_->values.clear();
+        }
+        return true;
+    }
+
+    // Whether the receiver is held up by its own consumer (e.g. a full pipe).
+    // Only while it is does the channel refuse values past its capacity.
+    void set_stalled(bool stalled) {
+        if (!state_) return;
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->receiver_stalled = stalled;
     }
 
     // Waits at most timeout. Closed answers at once once every sender is gone
@@ -162,7 +199,8 @@ private:
     std::shared_ptr<detail::ChannelState<T>> state_;
 };
 
-// A channel holding at most capacity values, with its first sender handle.
+// A channel with its first sender handle. Its capacity bounds what waits
+// behind a stalled receiver (kUnbounded: nothing is ever Full).
 template <typename T>
 std::pair<Sender<T>, Receiver<T>> make_channel(std::size_t capacity) {
     auto state = std::make_shared<detail::ChannelState<T>>(capacity);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/byte_budget.hpp"
 #include "base/channel.hpp"
 #include "json/value.hpp"
 
@@ -27,10 +28,17 @@ enum class LineEventKind : std::uint8_t {
 };
 
 // What the workers tell the event loop.
+// Move-only: a reader's event holds its place in the reader's backlog until
+// the loop is done with it.
 struct RuntimeEvent {
+    RuntimeEvent() = default;
+    RuntimeEvent(LineEventKind kind_, std::string text_, EventSource source_, base::BudgetLease backlog_ = {})
+        : kind(kind_), text(std::move(text_)), source(source_), backlog(std::move(backlog_)) {}
+
     LineEventKind kind = LineEventKind::Closed;
     std::string text;  // for Line and Failed; empty otherwise
     EventSource source = EventSource::RuntimeStdin;
+    base::BudgetLease backlog;
 };
 
 // The workers' channel to the loop: unbounded, one sender handle per worker.

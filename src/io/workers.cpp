@@ -1,6 +1,7 @@
 #include "io/workers.hpp"
 
 #include <array>
+#include <deque>
 #include <memory>
 
 #include "json/write.hpp"
@@ -11,10 +12,16 @@ namespace quern::io {
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
                      EventSender events) {
     BufferedReader reader(*source);
+    auto backlog = std::make_shared<base::ByteBudget>(kReaderBacklogBytes);
     for (;;) {
         LineResult result = read_bounded_line(reader, limit);
         const bool last = result.kind == LineEventKind::Closed || result.kind == LineEventKind::Failed;
-        if (events.send(RuntimeEvent{result.kind, std::move(result.text), tag}) != base::SendResult::Sent) return;
+        // Counted with the event's own size, so that a flood of empty lines is
+        // bounded too.
+        const std::size_t cost = result.text.size() + sizeof(RuntimeEvent);
+        if (!backlog->acquire(cost)) return;
+        RuntimeEvent event{result.kind, std::move(result.text), tag, base::BudgetLease(backlog, cost)};
+        if (events.send(std::move(event)) != base::SendResult::Sent) return;
         if (last) return;
     }
 }
@@ -34,23 +41,28 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 8192;
+// The pipe's own size on Linux and the quota the runtime asks for on Windows:
+// one write hands over as much as the pipe can take at once.
+constexpr std::size_t kChunkBytes = 65536;
 
-// Streams a value's text into the pipe through one fixed chunk: a large value
-// never exists as a whole second copy, a small one goes out in one write.
+// Streams values' text into the pipe through one fixed chunk: a large value
+// never exists as a whole second copy, many small ones go out in one write.
 class PipeOut {
 public:
-    explicit PipeOut(platform::NativeHandle pipe) : pipe_(pipe) {}
+    PipeOut(platform::NativeHandle pipe, BackendInputReceiver& input) : pipe_(pipe), input_(input) {}
 
-    void put(char c) { put(std::string_view(&c, 1)); }
+    void put(char c) {
+        if (used_ == chunk_.size()) flush();
+        chunk_[used_++] = c;
+    }
     void put(std::string_view piece) {
         while (!piece.empty() && status_.ok()) {
+            if (used_ == chunk_.size()) flush();
             const std::size_t room = chunk_.size() - used_;
             const std::size_t take = piece.size() < room ? piece.size() : room;
             piece.copy(chunk_.data() + used_, take);
             used_ += take;
             piece.remove_prefix(take);
-            if (used_ == chunk_.size()) flush();
         }
     }
     base::Status finish() {
@@ -60,30 +72,36 @@ public:
 
 private:
     void flush() {
-        if (used_ == 0 || !status_.ok()) return;
-        status_ = platform::write_all(pipe_, std::string_view(chunk_.data(), used_));
+        if (used_ == 0 || !status_.ok()) {
+            used_ = 0;
+            return;
+        }
+        status_ = platform::write_all_watching_full_pipe(pipe_, std::string_view(chunk_.data(), used_),
+                                                         [this](bool full) { input_.set_stalled(full); });
         used_ = 0;
     }
 
     platform::NativeHandle pipe_;
+    BackendInputReceiver& input_;
     std::array<char, kChunkBytes> chunk_{};
     std::size_t used_ = 0;
     base::Status status_;
 };
 
-base::Status write_line(platform::NativeHandle pipe, const json::Value& value) {
-    PipeOut out(pipe);
-    json::CompactText<PipeOut>(out).value(value);
-    out.put('\n');
-    return out.finish();
-}
-
 }  // namespace
 
 void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe,
                               EventSender events) {
-    while (std::optional<json::Value> value = input.receive()) {
-        base::Status written = write_line(pipe.native(), *value);
+    platform::make_pipe_writes_nonblocking(pipe.native());
+    auto out = std::make_unique<PipeOut>(pipe.native(), input);
+    std::deque<json::Value> batch;
+    while (input.receive_all(batch)) {
+        for (const json::Value& value : batch) {
+            json::CompactText<PipeOut>(*out).value(value);
+            out->put('\n');
+        }
+        batch.clear();
+        base::Status written = out->finish();
         if (!written.ok()) {
             (void)events.send(RuntimeEvent{LineEventKind::Failed, written.error(),
                                            EventSource::BackendInputWriter});

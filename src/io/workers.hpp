@@ -14,17 +14,27 @@ namespace quern::io {
 // writer. Each run_* is a thread's body; each start_* runs it on a new detached
 // worker thread.
 
+// How many bytes of lines one reader may have waiting for the loop. A reader
+// whose backlog is full reads nothing more until the loop has caught up, so a
+// front end that stops reading makes the backend's pipe push back instead of
+// the runtime's memory growing. Well above the longest line (1 MiB).
+inline constexpr std::size_t kReaderBacklogBytes = 4 * 1024 * 1024;
+
 // Reads lines from the source and sends each result as one event tagged with
 // the source, until it has sent Closed or Failed or a send fails because the
-// loop is gone. The source is destroyed on return, which closes an owned pipe
-// end; a borrowed handle stays open.
+// loop is gone; it waits before reading on while its backlog is full. The
+// source is destroyed on return, which closes an owned pipe end; a borrowed
+// handle stays open.
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
                      EventSender events);
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
                        EventSender events);
 
 // Writes each received value to the backend's standard input as compact JSON
-// and a line feed, in order. On the first failed write it sends one Failed
+// and a line feed, in order, everything queued at once in as few writes as the
+// pipe allows. While the pipe is full it marks its channel stalled, and only
+// then does a full channel refuse (POSIX tells a full pipe exactly; Windows
+// counts a write in progress as stalled). On the first failed write it sends one Failed
 // event (tagged BackendInputWriter) with the OS error text, or "failed to write
 // whole buffer" when the pipe took no bytes. When it stops (failure, or the
 // loop let go and nothing is left) it closes its receiving end first, so later

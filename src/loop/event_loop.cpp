@@ -28,7 +28,11 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
     io::RuntimeEvent event;
     for (;;) {
         switch (events.receive_for(kLoopWait, event)) {
-            case io::EventReceiver::Wait::Value: dispatch(loop, event); break;
+            case io::EventReceiver::Wait::Value:
+                dispatch(loop, event);
+                // Done with it: its reader may read on.
+                event.backlog.reset();
+                break;
             case io::EventReceiver::Wait::TimedOut: break;
             case io::EventReceiver::Wait::Closed:
                 loop.begin_shutdown();

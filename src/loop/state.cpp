@@ -19,7 +19,7 @@ void Loop::write_record(const json::Value& record) {
 
 void Loop::begin_shutdown() {
     if (state.shutting_down()) return;
-    (void)backend_input.send(protocol::runtime_shutdown_record());
+    (void)backend_input.send_beyond_capacity(protocol::runtime_shutdown_record());
     state.shutdown_deadline = io.now() + kShutdownGracePeriod;
 }
 

@@ -89,9 +89,10 @@ struct Loop {
     // output unhealthy for good (the next supervision pass begins the shutdown).
     void write_record(const json::Value& record);
 
-    // Asks the backend to stop, once: offers the runtime shutdown record without
-    // waiting (dropped silently when the channel is full or closed) and arms the
-    // deadline. Every later call does nothing.
+    // Asks the backend to stop, once: sends the runtime shutdown record without
+    // waiting, behind whatever is queued and even when the channel is full
+    // (lost only when the writer has stopped), and arms the deadline. Every
+    // later call does nothing.
     void begin_shutdown();
 };
 

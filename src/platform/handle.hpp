@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "base/result.hpp"
@@ -64,6 +65,19 @@ ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity);
 // Writes all of the bytes, retrying partial writes. On failure: the OS error
 // text, or "failed to write whole buffer" when the OS accepted no bytes.
 base::Status write_all(NativeHandle handle, std::string_view bytes);
+
+// Makes a pipe end report a full pipe instead of waiting inside the OS, for
+// write_all_watching_full_pipe. POSIX: O_NONBLOCK on this end only (the other
+// end is a separate open file, so the child's reads are unchanged). Windows:
+// nothing; anonymous pipes have no such mode.
+void make_pipe_writes_nonblocking(NativeHandle handle);
+
+// write_all that says when it waits for a full pipe: on_full(true) before it
+// waits for room, on_full(false) when the pipe has taken more. POSIX: exactly
+// when the pipe is full (EAGAIN, then poll), given a nonblocking end. Windows:
+// around each WriteFile, which cannot tell a full pipe from a slow write.
+base::Status write_all_watching_full_pipe(NativeHandle handle, std::string_view bytes,
+                                          const std::function<void(bool)>& on_full);
 
 // An anonymous pipe; neither end is inherited by child processes.
 struct Pipe {

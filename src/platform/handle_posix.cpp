@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,35 @@ base::Status write_all(NativeHandle handle, std::string_view bytes) {
         if (n < 0) return base::Failure{os_error_text(static_cast<OsErrorCode>(errno))};
         if (n == 0) return base::Failure{"failed to write whole buffer"};
         bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+void make_pipe_writes_nonblocking(NativeHandle handle) {
+    const int flags = ::fcntl(fd_of(handle), F_GETFL);
+    if (flags != -1) (void)::fcntl(fd_of(handle), F_SETFL, flags | O_NONBLOCK);
+}
+
+base::Status write_all_watching_full_pipe(NativeHandle handle, std::string_view bytes,
+                                          const std::function<void(bool)>& on_full) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_of(handle), bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            on_full(true);
+            pollfd writable{fd_of(handle), POLLOUT, 0};
+            // A reader that goes away shows as POLLERR; the next write reports it.
+            while (::poll(&writable, 1, -1) < 0 && errno == EINTR) {
+            }
+            on_full(false);
+            continue;
+        }
+        if (n < 0) return base::Failure{os_error_text(static_cast<OsErrorCode>(errno))};
+        return base::Failure{"failed to write whole buffer"};
     }
     return {};
 }

@@ -37,6 +37,16 @@ base::Status write_all(NativeHandle handle, std::string_view bytes) {
     return {};
 }
 
+void make_pipe_writes_nonblocking(NativeHandle) {}
+
+base::Status write_all_watching_full_pipe(NativeHandle handle, std::string_view bytes,
+                                          const std::function<void(bool)>& on_full) {
+    on_full(true);
+    base::Status written = write_all(handle, bytes);
+    on_full(false);
+    return written;
+}
+
 base::Result<Pipe> create_pipe() {
     HANDLE read = nullptr;
     HANDLE write = nullptr;

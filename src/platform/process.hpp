@@ -62,24 +62,33 @@ public:
 
     // Ends the child at once: TerminateProcess with exit code 1 / SIGKILL. Not
     // its children: ending the whole tree is a separate step. Failures are
-    // ignored (the child may have exited already); an exit already seen means
-    // nothing is sent.
+    // ignored (the child may have exited already); nothing is sent once the
+    // child is gone.
     void terminate_process();
+
+    // Whether the OS no longer holds the child for its owner: its exit has been
+    // seen, or (POSIX) something else reaped it. Its pid may then belong to
+    // another process, so a gone child is never signalled.
+    bool gone() const { return exit_code_.has_value() || lost_; }
 
 private:
     void release();  // Windows: closes both handles
+    ExitPoll lost(OsErrorCode error);  // POSIX: a poll failed
     void take(ChildProcess& other) {
         process_ = other.process_;
         thread_ = other.thread_;
         exit_code_ = other.exit_code_;
+        lost_ = other.lost_;
         other.process_ = kInvalidHandle;
         other.thread_ = kInvalidHandle;
         other.exit_code_.reset();
+        other.lost_ = false;
     }
 
     NativeHandle process_ = kInvalidHandle;
     NativeHandle thread_ = kInvalidHandle;
     std::optional<std::uint32_t> exit_code_;
+    bool lost_ = false;
 };
 
 // The three standard streams of a child. kInvalidHandle gives the null device.

@@ -1,8 +1,12 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
 #include <csignal>
 #include <utility>
 #include <vector>
@@ -32,7 +36,8 @@ struct ExecPlan {
     int stdio[3] = {-1, -1, -1};
     bool new_process_group = false;
     int report_fd = -1;
-    long max_fd = 0;
+    // The descriptors open at the fork, when the system can list them.
+    std::optional<std::vector<int>> open_descriptors;
 };
 
 std::vector<char*> c_string_array(const std::vector<OsString>& strings, const OsString* first) {
@@ -52,22 +57,59 @@ std::vector<char*> c_string_array(const std::vector<OsString>& strings, const Os
     ::_exit(kExecFailedStatus);
 }
 
+// In the parent, before the fork (listing a directory allocates, which the
+// child may not do): the open descriptors, from /proc/self/fd (Linux) or
+// /dev/fd (macOS and the BSDs). Nothing when neither can be read.
+std::optional<std::vector<int>> list_open_descriptors() {
+    for (const char* directory : {"/proc/self/fd", "/dev/fd"}) {
+        DIR* listing = ::opendir(directory);
+        if (listing == nullptr) continue;
+        std::vector<int> descriptors;
+        while (const dirent* entry = ::readdir(listing)) {
+            char* end = nullptr;
+            const long fd = std::strtol(entry->d_name, &end, 10);
+            if (end != entry->d_name && *end == '\0' && fd >= 0 && fd <= INT_MAX) {
+                descriptors.push_back(static_cast<int>(fd));
+            }
+        }
+        ::closedir(listing);
+        return descriptors;
+    }
+    return std::nullopt;
+}
+
+// When not even a listing is to be had: up to the descriptor limit, but never
+// more than this many, since containers set the limit near 10^9.
+constexpr long kMostDescriptorsTried = 1L << 20;
+
 // In the child: nothing of the runtime's but the three streams may reach the
 // backend, not even a descriptor the runtime was given without close-on-exec.
-void close_everything_else_on_exec(long max_fd) {
+// The cost follows what is open, not the descriptor limit.
+void close_everything_else_on_exec(const ExecPlan& plan) {
 #ifdef CLOSE_RANGE_CLOEXEC
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
 #endif
-    for (int fd = 3; fd < max_fd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (plan.open_descriptors) {
+        // The listing's own descriptor is among them, closed since; harmless.
+        for (const int fd : *plan.open_descriptors) {
+            if (fd > 2) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        return;
+    }
+    long limit = ::sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > kMostDescriptorsTried) limit = kMostDescriptorsTried;
+    for (long fd = 3; fd < limit; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
 }
 
 [[noreturn]] void run_child(const ExecPlan& plan) {
     if (plan.new_process_group && ::setpgid(0, 0) != 0) fail_in_child(plan.report_fd);
     // An ignored signal stays ignored across execve; the runtime ignores SIGPIPE
-    // for itself only.
+    // for itself only, and whatever started the runtime may have ignored
+    // SIGCHLD, which would make the backend's own children unwaitable.
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &default_action, nullptr);
+    ::sigaction(SIGCHLD, &default_action, nullptr);
     sigset_t no_signals;
     ::sigemptyset(&no_signals);
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
@@ -82,7 +124,7 @@ void close_everything_else_on_exec(long max_fd) {
         if (::dup2(lifted[i], i) < 0) fail_in_child(plan.report_fd);
     }
     if (plan.working_directory != nullptr && ::chdir(plan.working_directory) != 0) fail_in_child(plan.report_fd);
-    close_everything_else_on_exec(plan.max_fd);
+    close_everything_else_on_exec(plan);
     ::execve(plan.program, plan.argv.data(), plan.envp);
     fail_in_child(plan.report_fd);
 }
@@ -123,7 +165,7 @@ ExitPoll ChildProcess::poll_exit() {
         reaped = ::waitpid(pid_of(process_), &status, WNOHANG);
     } while (reaped < 0 && errno == EINTR);
     if (reaped == 0) return {};
-    if (reaped < 0) return {ExitPoll::State::Failed, 0, last_os_error()};
+    if (reaped < 0) return lost(last_os_error());
     exit_code_ = exit_code_of(status);
     return {ExitPoll::State::Exited, *exit_code_, 0};
 }
@@ -133,15 +175,21 @@ ExitPoll ChildProcess::wait_for_exit() {
     if (!valid()) return kNoChild;
     int status = 0;
     while (::waitpid(pid_of(process_), &status, 0) < 0) {
-        if (errno != EINTR) return {ExitPoll::State::Failed, 0, last_os_error()};
+        if (errno != EINTR) return lost(last_os_error());
     }
     exit_code_ = exit_code_of(status);
     return {ExitPoll::State::Exited, *exit_code_, 0};
 }
 
+ExitPoll ChildProcess::lost(OsErrorCode error) {
+    // ECHILD: the child was reaped behind the runtime's back (SIGCHLD ignored
+    // by whatever started it, before prepare_process could undo that).
+    if (error == ECHILD) lost_ = true;
+    return {ExitPoll::State::Failed, 0, error};
+}
+
 void ChildProcess::terminate_process() {
-    // Once reaped, the pid may already belong to another process.
-    if (valid() && !exit_code_) ::kill(pid_of(process_), SIGKILL);
+    if (valid() && !gone()) ::kill(pid_of(process_), SIGKILL);
 }
 
 void ChildProcess::release() { process_ = kInvalidHandle; }
@@ -168,7 +216,7 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     if (start.working_directory) plan.working_directory = start.working_directory->c_str();
     plan.new_process_group = start.new_process_group;
     plan.report_fd = fd_of(report.value().write.native());
-    plan.max_fd = ::sysconf(_SC_OPEN_MAX);
+    plan.open_descriptors = list_open_descriptors();
 
     const pid_t pid = ::fork();
     if (pid < 0) return base::Failure{os_error_text(last_os_error())};
@@ -193,7 +241,7 @@ std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
     // The backend leads its own process group, so its descendants share it
     // unless they moved out on purpose.
     const auto group = static_cast<pid_t>(child.process_id());
-    if (group > 0) (void)::kill(-group, SIGKILL);
+    if (group > 0 && !child.gone()) (void)::kill(-group, SIGKILL);
     return std::nullopt;
 }
 

@@ -11,7 +11,8 @@ namespace quern::platform {
 // The runtime's own process: how it starts, its standard streams and how it ends.
 
 // Sets the process up before anything else runs. POSIX: SIGPIPE is ignored, so
-// a write to a closed pipe fails with EPIPE instead of killing the runtime.
+// a write to a closed pipe fails with EPIPE instead of killing the runtime, and
+// SIGCHLD is back at its default, so the backend's exit can be waited for.
 // Windows: no error dialog boxes, and the standard handles are made
 // non-inheritable so that no child holds the front end's pipes.
 void prepare_process();

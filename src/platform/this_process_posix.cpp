@@ -8,7 +8,12 @@
 
 namespace quern::platform {
 
-void prepare_process() { std::signal(SIGPIPE, SIG_IGN); }
+void prepare_process() {
+    std::signal(SIGPIPE, SIG_IGN);
+    // An ignored SIGCHLD, inherited from whatever started the runtime, would
+    // have the kernel reap the backend, and its exit could not be read.
+    std::signal(SIGCHLD, SIG_DFL);
+}
 
 std::vector<OsString> program_arguments(int argc, char** argv) {
     return std::vector<OsString>(argv, argv + argc);
