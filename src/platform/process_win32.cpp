@@ -1,12 +1,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 #include <utility>
 
 #include "platform/process.hpp"
 #include "platform/win32_units.hpp"
 #include "platform/windows/command_line.hpp"
 #include "platform/windows/environment_block.hpp"
+#include "platform/windows/path.hpp"
 
 namespace quern::platform {
 
@@ -107,23 +109,71 @@ void ChildProcess::release() {
     thread_ = kInvalidHandle;
 }
 
+namespace {
+
+// The list of the only handles a child inherits: its three standard handles,
+// each once. Without it, CreateProcessW with inheritance on hands the child
+// every inheritable handle of the runtime, including any a front end passed
+// down, and the child's whole tree would hold them.
+class InheritedHandles {
+public:
+    explicit InheritedHandles(const STARTUPINFOW& startup) {
+        for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+            bool seen = false;
+            for (std::size_t i = 0; i < count_; ++i) seen = seen || handles_[i] == handle;
+            if (!seen) handles_[count_++] = handle;
+        }
+    }
+    ~InheritedHandles() {
+        if (initialized_) DeleteProcThreadAttributeList(list());
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+    base::Status attach(STARTUPINFOEXW& startup) {
+        SIZE_T size = 0;
+        (void)InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        storage_.resize(size);
+        if (!InitializeProcThreadAttributeList(list(), 1, 0, &size)) return base::Failure{os_error_text(GetLastError())};
+        initialized_ = true;
+        if (!UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
+                                       count_ * sizeof(HANDLE), nullptr, nullptr)) {
+            return base::Failure{os_error_text(GetLastError())};
+        }
+        startup.lpAttributeList = list();
+        return {};
+    }
+
+private:
+    LPPROC_THREAD_ATTRIBUTE_LIST list() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()); }
+
+    HANDLE handles_[3] = {};
+    std::size_t count_ = 0;
+    std::vector<char> storage_;
+    bool initialized_ = false;
+};
+
+}  // namespace
+
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     OwnedHandle null_device;
-    if (base::Status handles = set_standard_handles(start.stdio, null_device, startup); !handles) {
+    if (base::Status handles = set_standard_handles(start.stdio, null_device, startup.StartupInfo); !handles) {
         return base::Failure{handles.error()};
     }
+    InheritedHandles inherited(startup.StartupInfo);
+    if (base::Status attached = inherited.attach(startup); !attached) return base::Failure{attached.error()};
     std::wstring command_line = command_line_of(start);
     std::wstring environment;
     if (start.environment) environment = environment_block_of(*start.environment);
     PROCESS_INFORMATION started{};
     const BOOL ok = CreateProcessW(start.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
                                    start.environment ? environment.data() : nullptr,
-                                   start.working_directory ? start.working_directory->c_str() : nullptr, &startup,
-                                   &started);
+                                   start.working_directory ? start.working_directory->c_str() : nullptr,
+                                   &startup.StartupInfo, &started);
     if (!ok) return base::Failure{os_error_text(GetLastError())};
     return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread));
 }
