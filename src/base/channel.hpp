@@ -37,6 +37,7 @@ struct ChannelState {
     int senders = 0;
     bool receiver_alive = true;
     bool receiver_stalled = false;
+    std::size_t taken = 0;  // received by receive_all and not yet done with
 };
 }  // namespace detail
 
@@ -88,7 +89,7 @@ private:
         {
             std::lock_guard<std::mutex> lock(state_->mutex);
             if (!state_->receiver_alive) return SendResult::Closed;
-            if (bounded && state_->receiver_stalled && state_->values.size() >= state_->capacity) {
+            if (bounded && state_->receiver_stalled && state_->values.size() + state_->taken >= state_->capacity) {
                 return SendResult::Full;
             }
             state_->values.push_back(std::move(value));
@@ -134,12 +135,14 @@ public:
 
     // Waits as long as it takes for at least one value, then moves every queued
     // value to the end of into; false once every sender is gone and nothing is
-    // left.
+    // left. The values still count against the capacity until done_with_taken:
+    // they wait behind the receiver as much as the queued ones do.
     bool receive_all(std::deque<T>& into) {
         if (!state_) return false;
         std::unique_lock<std::mutex> lock(state_->mutex);
         state_->ready.wait(lock, [this] { return !state_->values.empty() || state_->senders == 0; });
         if (state_->values.empty()) return false;
+        state_->taken += state_->values.size();
         if (into.empty()) {
             into.swap(state_->values);
         } else {
@@ -147,6 +150,13 @@ public:
             state_->values.clear();
         }
         return true;
+    }
+
+    // The values taken by receive_all have been dealt with.
+    void done_with_taken() {
+        if (!state_) return;
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->taken = 0;
     }
 
     // Whether the receiver is held up by its own consumer (e.g. a full pipe).

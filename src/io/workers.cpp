@@ -102,6 +102,7 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
         }
         batch.clear();
         base::Status written = out->finish();
+        input.done_with_taken();
         if (!written.ok()) {
             (void)events.send(RuntimeEvent{LineEventKind::Failed, written.error(),
                                            EventSource::BackendInputWriter});
