@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "main/command_line.hpp"
+#include "app/command_line.hpp"
 
-namespace quern {
+namespace quern::app {
 namespace {
 
 using platform::os_string_from_utf8;
@@ -43,4 +43,4 @@ TEST(CommandLine, EachMistakeHasItsMessage) {
 }
 
 }  // namespace
-}  // namespace quern
+}  // namespace quern::app

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "json/write.hpp"
-#include "output/records.hpp"
+#include "protocol/records.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
 #include "support/run_program.hpp"
@@ -84,7 +84,7 @@ protected:
     // The failure with its message as the one record, JSON-escaped as written.
     void expect_project_failure(const std::string& argument, const std::string& message) {
         auto result = run_runtime_binary({"--project", argument});
-        EXPECT_EQ(result.out, json::to_compact_text(output::fatal_record(message)) + "\n");
+        EXPECT_EQ(result.out, json::to_compact_text(protocol::fatal_record(message)) + "\n");
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.exit_code, 1);
     }
@@ -92,7 +92,7 @@ protected:
         expect_project_failure(testing::utf8_path(project), message);
     }
     std::string final_item_path(const char* item) {
-        Result<platform::OsString> dir = platform::final_path(project.native());
+        base::Result<platform::OsString> dir = platform::final_path(project.native());
         EXPECT_TRUE(dir.ok());
         return platform::to_utf8_lossy(dir.ok() ? dir.value() : platform::OsString()) + kSeparator + item;
     }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/utf8.hpp"
+#include "base/utf8.hpp"
 
-namespace quern {
+namespace quern::base {
 namespace {
 
 TEST(Utf8Validation, AcceptsWellFormedTextIncludingNul) {
@@ -34,4 +34,4 @@ TEST(Utf16Conversion, PairsBecomeOneCodePointAndLoneSurrogatesAreReplaced) {
 }
 
 }  // namespace
-}  // namespace quern
+}  // namespace quern::base

@@ -75,7 +75,7 @@ void RuntimeSession::drain(platform::OwnedHandle pipe, std::shared_ptr<Stream> s
 }
 
 void RuntimeSession::send(std::string_view line) {
-    Status written = platform::write_all(stdin_.native(), std::string(line) + "\n");
+    base::Status written = platform::write_all(stdin_.native(), std::string(line) + "\n");
     ASSERT_TRUE(written.ok()) << written.error();
 }
 

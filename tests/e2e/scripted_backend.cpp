@@ -25,12 +25,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/line_reader.hpp"
+#include "io/line_reader.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
 #include "platform/os_string.hpp"
 #include "platform/process.hpp"
-#include "platform/std_streams.hpp"
+#include "platform/this_process.hpp"
 #include "scripted_backend_os.hpp"
 
 namespace {
@@ -44,11 +44,11 @@ struct Flags {
 
 class Backend {
 public:
-    Backend() : input_(HandleByteSource::borrowing(platform::standard_input())), reader_(*input_) {}
+    Backend() : input_(io::HandleByteSource::borrowing(platform::standard_input())), reader_(*input_) {}
 
     std::optional<std::string> read_request() {
-        LineResult line = read_bounded_line(reader_, 1u << 26);
-        if (line.kind == LineEventKind::Closed || line.kind == LineEventKind::Failed) return std::nullopt;
+        io::LineResult line = io::read_bounded_line(reader_, 1u << 26);
+        if (line.kind == io::LineEventKind::Closed || line.kind == io::LineEventKind::Failed) return std::nullopt;
         std::ofstream("received.log", std::ios::app | std::ios::binary) << line.text << '\n';
         return line.text;
     }
@@ -79,8 +79,8 @@ private:
         (void)platform::write_stdout(json::to_compact_text(response) + "\n");
     }
 
-    std::unique_ptr<HandleByteSource> input_;
-    BufferedReader reader_;
+    std::unique_ptr<io::HandleByteSource> input_;
+    io::BufferedReader reader_;
 };
 
 std::string from_hex(const std::string& hex) {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "core/utf8.hpp"
+#include "base/utf8.hpp"
 #include "scripted_backend_os.hpp"
 
 namespace quern::test_backend {
@@ -8,7 +8,7 @@ namespace quern::test_backend {
 std::string own_path(const char*) {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return utf16_to_utf8_lossy(std::u16string(path, path + length));
+    return base::utf16_to_utf8_lossy(std::u16string(path, path + length));
 }
 
 unsigned long own_process_id() { return GetCurrentProcessId(); }

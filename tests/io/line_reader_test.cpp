@@ -3,10 +3,9 @@
 #include <deque>
 #include <string>
 
-#include "core/line_reader.hpp"
-#include "core/reader_thread.hpp"
+#include "io/line_reader.hpp"
 
-namespace quern {
+namespace quern::io {
 namespace {
 
 using platform::ReadOutcome;
@@ -59,7 +58,8 @@ std::vector<LineEventKind> kinds(const std::vector<LineResult>& results) {
 using K = LineEventKind;
 
 TEST(BoundedLineReader, TheLimitCountsTheLineFeed) {
-    for (std::size_t limit : {kRequestLineLimit, kBackendLineLimit}) {
+    // The runtime's two limits: 64 KiB for requests, 1 MiB for the backend's lines.
+    for (std::size_t limit : {std::size_t{65536}, std::size_t{1048576}}) {
         const std::string fits(limit - 1, 'x');
         const std::string too_long(limit, 'x');
         auto results = read_all(fits + "\n" + too_long + "\nnext\n", limit);
@@ -125,4 +125,4 @@ TEST(BoundedLineReader, AnEndlessLineIsConsumedOneRefillAtATime) {
 }
 
 }  // namespace
-}  // namespace quern
+}  // namespace quern::io

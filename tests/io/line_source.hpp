@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "core/line_reader.hpp"
+#include "io/line_reader.hpp"
 
-namespace quern::testing {
+namespace quern::io {
 
 // Reads what the runtime wrote into a pipe, line by line, as the backend would.
 class LineSource {
@@ -25,4 +25,4 @@ private:
     BufferedReader reader_;
 };
 
-}  // namespace quern::testing
+}  // namespace quern::io

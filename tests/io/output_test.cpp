@@ -3,11 +3,19 @@
 #include <string>
 #include <vector>
 
-#include "output/record_writer.hpp"
-#include "output/records.hpp"
+#include "io/output.hpp"
 
-namespace quern::output {
+namespace quern::io {
 namespace {
+
+// A record shaped like the runtime's fatal record, made here so that the writer
+// is tested on its own.
+json::Value fatal_record(std::string_view message) {
+    json::Object record;
+    record.set("error", message);
+    record.set("type", "fatal");
+    return record;
+}
 
 // Records every call the writer makes, and fails when told to.
 struct RecordingSink {
@@ -54,4 +62,4 @@ TEST(RecordWriter, AHugeRecordIsWrittenWhole) {
 }
 
 }  // namespace
-}  // namespace quern::output
+}  // namespace quern::io

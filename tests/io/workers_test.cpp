@@ -1,12 +1,20 @@
 #include <gtest/gtest.h>
 
-#include "core/reader_thread.hpp"
+#include <thread>
+
+#include "io/workers.hpp"
+#include "json/parse.hpp"
+#include "json/write.hpp"
+#include "line_source.hpp"
 #include "platform/handle.hpp"
 
-namespace quern {
+namespace quern::io {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The readers' limit does not matter here: every line is far below it.
+constexpr std::size_t kLineLimit = 65536;
 
 platform::Pipe make_pipe() {
     auto pipe = platform::create_pipe();
@@ -14,29 +22,29 @@ platform::Pipe make_pipe() {
     return std::move(pipe).value();
 }
 
-RuntimeEvent next_event(EventConsumer& consumer) {
+RuntimeEvent next_event(EventReceiver& events) {
     RuntimeEvent event;
-    EXPECT_EQ(consumer.wait_for(30s, event), EventConsumer::Wait::Event);
+    EXPECT_EQ(events.receive_for(30s, event), EventReceiver::Wait::Value);
     return event;
 }
 
 TEST(ReaderThread, SendsEachLineThenClosedOverARealPipe) {
     platform::Pipe pipe = make_pipe();
-    auto [producer, consumer] = make_event_queue();
-    start_line_reader(std::make_unique<HandleByteSource>(std::move(pipe.read)), kBackendLineLimit,
-                      EventSource::BackendStdout, std::move(producer));
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    start_line_reader(std::make_unique<HandleByteSource>(std::move(pipe.read)), kLineLimit,
+                      EventSource::BackendStdout, std::move(sender));
     ASSERT_TRUE(platform::write_all(pipe.write.native(), "one\r\n\xFF\ntwo").ok());
     pipe.write.close();
-    RuntimeEvent event = next_event(consumer);
+    RuntimeEvent event = next_event(events);
     EXPECT_EQ(event.kind, LineEventKind::Line);
     EXPECT_EQ(event.text, "one");
     EXPECT_EQ(event.source, EventSource::BackendStdout);
-    EXPECT_EQ(next_event(consumer).kind, LineEventKind::InvalidUtf8);
-    EXPECT_EQ(next_event(consumer).text, "two");
-    EXPECT_EQ(next_event(consumer).kind, LineEventKind::Closed);
-    // The reader has let go of its producer handle.
+    EXPECT_EQ(next_event(events).kind, LineEventKind::InvalidUtf8);
+    EXPECT_EQ(next_event(events).text, "two");
+    EXPECT_EQ(next_event(events).kind, LineEventKind::Closed);
+    // The reader has let go of its sender.
     RuntimeEvent none;
-    EXPECT_EQ(consumer.wait_for(30s, none), EventConsumer::Wait::Closed);
+    EXPECT_EQ(events.receive_for(30s, none), EventReceiver::Wait::Closed);
 }
 
 // Writes until the pipe refuses: the reading end has been closed.
@@ -50,22 +58,97 @@ bool write_fails_eventually(platform::NativeHandle pipe) {
 
 TEST(ReaderThread, ABackendReaderClosesItsPipeEndWhenItStops) {
     platform::Pipe pipe = make_pipe();
-    auto [producer, consumer] = make_event_queue();
-    consumer.release();  // the loop is gone: the first send fails and the reader stops
-    start_line_reader(std::make_unique<HandleByteSource>(std::move(pipe.read)), kBackendLineLimit,
-                      EventSource::BackendStderr, std::move(producer));
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    events.close();  // the loop is gone: the first send fails and the reader stops
+    start_line_reader(std::make_unique<HandleByteSource>(std::move(pipe.read)), kLineLimit,
+                      EventSource::BackendStderr, std::move(sender));
     EXPECT_TRUE(write_fails_eventually(pipe.write.native()));
 }
 
 TEST(ReaderThread, ABorrowedHandleStaysOpen) {
     platform::Pipe pipe = make_pipe();
-    auto [producer, consumer] = make_event_queue();
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
     ASSERT_TRUE(platform::write_all(pipe.write.native(), "line\n").ok());
-    consumer.release();
-    run_line_reader(HandleByteSource::borrowing(pipe.read.native()), kRequestLineLimit,
-                    EventSource::RuntimeStdin, std::move(producer));
+    events.close();
+    run_line_reader(HandleByteSource::borrowing(pipe.read.native()), kLineLimit, EventSource::RuntimeStdin,
+                    std::move(sender));
     EXPECT_TRUE(platform::write_all(pipe.write.native(), "still open\n").ok());
 }
 
+json::Value number(std::uint64_t n) { return json::Value::from_unsigned(n); }
+
+struct WriterFixture : ::testing::Test {
+    platform::Pipe pipe = make_pipe();
+    std::pair<BackendInputSender, BackendInputReceiver> input =
+        base::make_channel<json::Value>(kBackendInputCapacity);
+    std::pair<EventSender, EventReceiver> events = base::make_channel<RuntimeEvent>();
+
+    void start_writer() {
+        start_backend_input_writer(std::move(input.second), std::move(pipe.write), std::move(events.first));
+    }
+};
+
+TEST_F(WriterFixture, WritesEachValueAsOneCompactLineAndClosesThePipeAtTheEnd) {
+    start_writer();
+    BackendInputSender& sender = input.first;
+    sender.send(json::parse_json(R"({ "id" : 1, "command" : "status", "payload" : { "b":1, "a":[] } })").value());
+    sender.send(json::parse_json(R"({"payload":{},"id":"__runtime_shutdown__","command":"shutdown"})").value());
+    json::Object big;
+    big.set("blob", std::string(100000, 'z'));
+    sender.send(big);
+    sender.release();
+    LineSource backend(std::move(pipe.read));
+    EXPECT_EQ(backend.next(), R"({"command":"status","id":1,"payload":{"a":[],"b":1}})");
+    EXPECT_EQ(backend.next(), R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})");
+    EXPECT_EQ(backend.next(), json::to_compact_text(big));
+    EXPECT_EQ(backend.next(), std::nullopt);  // end of input: the writer closed its end
+    RuntimeEvent event;
+    EXPECT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Closed);
+}
+
+TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
+    pipe.read.close();  // the backend is gone
+    start_writer();
+    BackendInputSender& sender = input.first;
+    EXPECT_EQ(sender.send(number(1)), base::SendResult::Sent);
+    RuntimeEvent event;
+    ASSERT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Value);
+    EXPECT_EQ(event.kind, LineEventKind::Failed);
+    EXPECT_EQ(event.source, EventSource::BackendInputWriter);
+#ifdef _WIN32
+    EXPECT_NE(event.text.find(" (os error 232)"), std::string::npos) << event.text;
+#else
+    EXPECT_EQ(event.text, "Broken pipe (os error 32)");
+#endif
+    // The writer lets go of its receiver before its sender of events.
+    EXPECT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Closed);
+    EXPECT_EQ(sender.send(number(2)), base::SendResult::Closed);
+}
+
+TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
+    start_writer();
+    BackendInputSender& sender = input.first;
+    const json::Value big(std::string(16384, 'b'));
+    // Nobody reads the pipe: once it is full the writer waits on it, and only
+    // then does the channel fill up to its capacity.
+    int sent = 0;
+    base::SendResult result = base::SendResult::Sent;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (result == base::SendResult::Sent && std::chrono::steady_clock::now() < deadline) {
+        result = sender.send(big);
+        if (result == base::SendResult::Sent) ++sent;
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(result, base::SendResult::Full);
+    EXPECT_GE(sent, static_cast<int>(kBackendInputCapacity));
+    // The backend reads again: the writer catches up and the channel takes values again.
+    LineSource backend(std::move(pipe.read));
+    for (int i = 0; i < sent; ++i) ASSERT_EQ(backend.next(), json::to_compact_text(big)) << i;
+    EXPECT_EQ(sender.send(json::Value("last")), base::SendResult::Sent);
+    sender.release();
+    EXPECT_EQ(backend.next(), R"("last")");
+    EXPECT_EQ(backend.next(), std::nullopt);
+}
+
 }  // namespace
-}  // namespace quern
+}  // namespace quern::io

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "json/float_text.hpp"
+#include "json/number.hpp"
 
 namespace quern::json {
 namespace {

@@ -1,36 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
-#include "json/write.hpp"
-#include "output/backend_relays.hpp"
-#include "request/pending_requests.hpp"
+#include "loop/backend_output.hpp"
+#include "loop_fixture.hpp"
 
-namespace quern::output {
+namespace quern::loop {
 namespace {
 
-struct RelayFixture : ::testing::Test {
-    LoopState state;
-    std::pair<request::BackendInputSender, request::BackendInputReceiver> input =
-        request::make_backend_input_queue();
-    std::vector<std::string> records;
-    std::vector<std::string> notes;
-    bool write_ok = true;
-    RecordSink emit = [this](const json::Value& record) {
-        records.push_back(json::to_compact_text(record));
-        return write_ok;
-    };
-    LineSink note = [this](std::string_view text) { notes.emplace_back(text); };
+using io::EventSource;
+using io::LineEventKind;
+
+struct RelayFixture : LoopStepFixture {
+    LoopState& state = loop.state;
 
     void stdout_event(LineEventKind kind, std::string text = {}) {
-        handle_backend_stdout_event(RuntimeEvent{kind, std::move(text), EventSource::BackendStdout}, state,
-                                    input.first, emit, note, TimePoint());
+        handle_backend_stdout_event(loop, io::RuntimeEvent{kind, std::move(text), EventSource::BackendStdout});
     }
     void stderr_event(LineEventKind kind, std::string text = {}) {
-        handle_backend_stderr_event(RuntimeEvent{kind, std::move(text), EventSource::BackendStderr}, state, note);
+        handle_backend_stderr_event(loop, io::RuntimeEvent{kind, std::move(text), EventSource::BackendStderr});
     }
     void make_pending(std::string_view id_text, json::Value id) {
-        state.pending.insert(std::string(id_text), request::PendingEntry{std::move(id), false});
+        state.pending.insert(std::string(id_text), PendingEntry{std::move(id), false});
     }
 };
 
@@ -75,7 +67,7 @@ TEST_F(RelayFixture, AResponseSettlesOnlyThePendingRequestWithItsExactKey) {
 
 TEST_F(RelayFixture, AFailedWriteStillSettlesTheResponseAndClearsTheHealthyFlag) {
     make_pending("1", json::Value::from_unsigned(1));
-    write_ok = false;
+    output_ok = false;
     stdout_event(LineEventKind::Line, R"({"type":"response","id":1})");
     EXPECT_TRUE(state.pending.empty());
     EXPECT_FALSE(state.frontend_output_healthy);
@@ -113,4 +105,4 @@ TEST_F(RelayFixture, TheEndOfStderrIsNotedWithoutAWord) {
 }
 
 }  // namespace
-}  // namespace quern::output
+}  // namespace quern::loop

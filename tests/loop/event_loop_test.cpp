@@ -1,65 +1,26 @@
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <vector>
 
-#include "core/event_loop.hpp"
-#include "json/write.hpp"
-#include "project/supervision.hpp"
+#include "loop/event_loop.hpp"
+#include "loop/supervision.hpp"
+#include "loop_fixture.hpp"
 
-namespace quern {
+namespace quern::loop {
 namespace {
 
 using namespace std::chrono_literals;
-using State = ProcessPoll::State;
+using io::EventSource;
+using io::LineEventKind;
+using State = project::ProcessPoll::State;
 
-// A backend whose polls follow a script; the last answer repeats.
-struct ScriptedBackend : ProcessControl {
-    std::deque<ProcessPoll> script;
-    ProcessPoll last;
-    int polls = 0;
-    int terminations = 0;
-    ProcessPoll after_termination{State::Exited, 1, {}};
-
-    ProcessPoll poll() override {
-        ++polls;
-        if (!script.empty()) {
-            last = script.front();
-            script.pop_front();
-        }
-        return last;
-    }
-    void terminate_tree() override {
-        ++terminations;
-        script = {after_termination};
-    }
-};
-
-ProcessPoll running() { return {State::Running, 0, {}}; }
-ProcessPoll exited(std::uint32_t code) { return {State::Exited, code, {}}; }
-
-// Events are queued before the loop runs on the test's own thread; the clock
-// moves only when the loop sleeps, which it does once its event queue is closed.
-struct LoopFixture : ::testing::Test {
-    ScriptedBackend backend;
-    std::pair<EventProducer, EventConsumer> events = make_event_queue();
-    std::pair<request::BackendInputSender, request::BackendInputReceiver> input =
-        request::make_backend_input_queue();
-    std::vector<std::string> records;
-    std::vector<std::string> notes;
-    bool output_ok = true;
-    TimePoint start = TimePoint() + 1h;
-    TimePoint clock = start;
-    LoopIo io{[this](const json::Value& record) {
-                  records.push_back(json::to_compact_text(record));
-                  return output_ok;
-              },
-              [this](std::string_view text) { notes.emplace_back(text); },
-              [this] { return clock; },
-              [this](std::chrono::milliseconds pause) { clock += pause; }};
+// Events are sent before the loop runs on the test's own thread; the clock
+// moves only when the loop sleeps, which it does once its event channel is closed.
+struct LoopFixture : LoopWorld {
+    std::pair<io::EventSender, io::EventReceiver> events = base::make_channel<io::RuntimeEvent>();
 
     void send(EventSource source, LineEventKind kind, std::string text = {}) {
-        ASSERT_TRUE(events.first.send(RuntimeEvent{kind, std::move(text), source}));
+        ASSERT_EQ(events.first.send(io::RuntimeEvent{kind, std::move(text), source}), base::SendResult::Sent);
     }
     void request(std::string line) { send(EventSource::RuntimeStdin, LineEventKind::Line, std::move(line)); }
     void backend_says(std::string line) { send(EventSource::BackendStdout, LineEventKind::Line, std::move(line)); }
@@ -67,16 +28,11 @@ struct LoopFixture : ::testing::Test {
         send(EventSource::BackendStdout, LineEventKind::Closed);
         send(EventSource::BackendStderr, LineEventKind::Closed);
     }
-    // Runs the loop; with close_queue the producers are gone (as once every
+    // Runs the loop; with close_channel the senders are gone (as once every
     // worker has stopped), otherwise the loop waits out its real 50 ms.
-    int run(bool close_queue = true) {
-        if (close_queue) events.first.release();
-        return run_event_loop(backend, std::move(events.second), std::move(input.first), io);
-    }
-    std::vector<std::string> sent_to_backend() {
-        std::vector<std::string> lines;
-        while (auto value = input.second.receive()) lines.push_back(json::to_compact_text(*value));
-        return lines;
+    int run(bool close_channel = true) {
+        if (close_channel) events.first.release();
+        return run_event_loop(backend, std::move(events.second), std::move(input.first), loop_io);
     }
 };
 
@@ -107,7 +63,7 @@ TEST_F(LoopFixture, ABackendExitingOnItsOwnAnswersPendingRequestsInKeyOrderThenI
     request(R"({"id":"b","command":"status"})");
     request(R"({"id":"a","command":"generate"})");
     backend_streams_end();
-    EXPECT_EQ(run(/*close_queue=*/false), 1);
+    EXPECT_EQ(run(/*close_channel=*/false), 1);
     EXPECT_EQ(records, (std::vector<std::string>{
                            R"j({"error":"Python backend exited (exit code: 3)","id":"a","ok":false,"type":"response"})j",
                            R"j({"error":"Python backend exited (exit code: 3)","id":"b","ok":false,"type":"response"})j",
@@ -156,8 +112,8 @@ TEST_F(LoopFixture, AFailedRecordWriteBeginsTheShutdownAndTheLoopGoesOn) {
     request(R"([])");
     backend_says(R"({"type":"event"})");
     backend_streams_end();
-    EXPECT_EQ(run(/*close_queue=*/false), 0);  // shutdown began, so the stop is clean
-    EXPECT_EQ(records.size(), 2u);             // both writes were still attempted
+    EXPECT_EQ(run(/*close_channel=*/false), 0);  // shutdown began, so the stop is clean
+    EXPECT_EQ(records.size(), 2u);               // both writes were still attempted
     EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{kShutdownRecord}));
 }
 
@@ -210,9 +166,9 @@ TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {
 }
 
 TEST_F(LoopFixture, ABackendThatCannotBePolledIsEndedAndTheStopIsUnclean) {
-    backend.script = {ProcessPoll{State::Failed, 0, "Access is denied. (os error 5)"}};
+    backend.script = {project::ProcessPoll{State::Failed, 0, "Access is denied. (os error 5)"}};
     send(EventSource::BackendStdout, LineEventKind::Failed, "The pipe has been ended. (os error 109)");
-    EXPECT_EQ(run(/*close_queue=*/false), 1);
+    EXPECT_EQ(run(/*close_channel=*/false), 1);
     EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(records, (std::vector<std::string>{
                            R"j({"error":"Failed to supervise backend: Access is denied. (os error 5)","type":"fatal"})j"}));
@@ -232,4 +188,4 @@ TEST(ExitMessage, NamesTheExitCodeInDecimalOrHex) {
 }
 
 }  // namespace
-}  // namespace quern
+}  // namespace quern::loop

@@ -36,14 +36,14 @@ TEST(PosixPath, FinalPathResolvesEveryLink) {
     const std::filesystem::path real = std::filesystem::canonical(scratch.path());
     std::filesystem::create_directory(real / "target");
     std::filesystem::create_directory_symlink(real / "target", real / "link");
-    Result<OsString> resolved = final_path((scratch.path() / "link" / ".." / "link/").native());
+    base::Result<OsString> resolved = final_path((scratch.path() / "link" / ".." / "link/").native());
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     EXPECT_EQ(resolved.value(), (real / "target").native());
 }
 
 TEST(PosixPath, FinalPathOfAMissingPathIsTheOsError) {
     testing::ScratchDirectory scratch;
-    Result<OsString> resolved = final_path((scratch.path() / "missing").native());
+    base::Result<OsString> resolved = final_path((scratch.path() / "missing").native());
     ASSERT_FALSE(resolved.ok());
     EXPECT_EQ(resolved.error(), "No such file or directory (os error 2)");
 }

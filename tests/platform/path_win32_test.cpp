@@ -15,7 +15,7 @@ bool ends_with(const OsString& text, const OsString& end) {
 
 TEST(Win32Path, FinalPathsCarryTheExtendedLengthPrefix) {
     testing::ScratchDirectory scratch;
-    Result<OsString> resolved = final_path(scratch.path().native());
+    base::Result<OsString> resolved = final_path(scratch.path().native());
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     EXPECT_EQ(resolved.value().substr(0, 4), LR"(\\?\)");
     EXPECT_TRUE(ends_with(resolved.value(), L"\\" + scratch.path().filename().native()))
@@ -27,15 +27,15 @@ TEST(Win32Path, ForwardSlashesAndATrailingSeparatorResolveAlike) {
     testing::ScratchDirectory scratch;
     OsString slashed = scratch.path().native() + L"/";
     for (wchar_t& c : slashed) c = c == L'\\' ? L'/' : c;
-    Result<OsString> plain = final_path(scratch.path().native());
-    Result<OsString> other = final_path(slashed);
+    base::Result<OsString> plain = final_path(scratch.path().native());
+    base::Result<OsString> other = final_path(slashed);
     ASSERT_TRUE(plain.ok() && other.ok());
     EXPECT_EQ(plain.value(), other.value());
 }
 
 TEST(Win32Path, FinalPathOfAMissingPathIsTheOsError) {
     testing::ScratchDirectory scratch;
-    Result<OsString> resolved = final_path((scratch.path() / "missing").native());
+    base::Result<OsString> resolved = final_path((scratch.path() / "missing").native());
     ASSERT_FALSE(resolved.ok());
     EXPECT_EQ(resolved.error(), os_error_text(2));
 }
@@ -53,7 +53,7 @@ TEST(Win32Path, KindTests) {
 
 TEST(Win32Path, TheWorkingDirectoryDropsThePrefixWhereThatChangesNothing) {
     testing::ScratchDirectory scratch;
-    Result<OsString> resolved = final_path(scratch.path().native());
+    base::Result<OsString> resolved = final_path(scratch.path().native());
     ASSERT_TRUE(resolved.ok());
     EXPECT_EQ(working_directory_form(resolved.value()), resolved.value().substr(4));
     // A trailing dot would be trimmed by the full-path conversion: the prefix stays.

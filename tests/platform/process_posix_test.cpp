@@ -26,7 +26,7 @@ int open_descriptor_count() {
 // No child of this test process is left unreaped.
 bool no_child_left() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
-Result<ChildProcess> start_program(const OsString& program) {
+base::Result<ChildProcess> start_program(const OsString& program) {
     ProcessStart start;
     start.program = program;
     return start_child_process(start);
@@ -41,14 +41,14 @@ OsString unstartable_program(const testing::ScratchDirectory& scratch, ::mode_t 
 }
 
 TEST(ChildProcessPosix, TheChildLeadsAProcessGroupOfItsOwn) {
-    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start;
     start.program = recording_python();
     start.arguments = {"wait-input"};
     start.stdio.input = input.value().child.native();
     start.new_process_group = true;
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_TRUE(child.ok()) << child.error();
     const auto pid = static_cast<pid_t>(child.value().process_id());
     EXPECT_EQ(::getpgid(pid), pid);
@@ -61,12 +61,12 @@ TEST(ChildProcessPosix, OnlyTheThreeStreamsAreInherited) {
     // A descriptor of this process without close-on-exec must still not leak.
     const int leaked = ::dup(STDERR_FILENO);
     ASSERT_GE(leaked, 3);
-    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(output.ok());
     ProcessStart start;
     start.program = recording_python();
     start.stdio.output = output.value().child.native();
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ::close(leaked);
     ASSERT_TRUE(child.ok()) << child.error();
     output.value().child.close();
@@ -76,13 +76,13 @@ TEST(ChildProcessPosix, OnlyTheThreeStreamsAreInherited) {
 }
 
 TEST(ChildProcessPosix, DeathBySignalIs128PlusTheSignal) {
-    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start;
     start.program = recording_python();
     start.arguments = {"wait-input"};
     start.stdio.input = input.value().child.native();
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_TRUE(child.ok()) << child.error();
     ::kill(static_cast<pid_t>(child.value().process_id()), SIGTERM);
     const ExitPoll exit = child.value().wait_for_exit();
@@ -94,10 +94,10 @@ TEST(ChildProcessPosix, ExecFailuresComeBackWithNothingLeftBehind) {
     testing::ScratchDirectory scratch;
     ASSERT_TRUE(no_child_left());
     const int descriptors = open_descriptor_count();
-    Result<ChildProcess> text_file = start_program(unstartable_program(scratch, 0755));
+    base::Result<ChildProcess> text_file = start_program(unstartable_program(scratch, 0755));
     ASSERT_FALSE(text_file.ok());
     EXPECT_EQ(text_file.error(), "Exec format error (os error 8)");
-    Result<ChildProcess> not_executable = start_program(unstartable_program(scratch, 0644));
+    base::Result<ChildProcess> not_executable = start_program(unstartable_program(scratch, 0644));
     ASSERT_FALSE(not_executable.ok());
     EXPECT_EQ(not_executable.error(), "Permission denied (os error 13)");
     EXPECT_TRUE(no_child_left());
@@ -109,7 +109,7 @@ TEST(ChildProcessPosix, AMissingWorkingDirectoryIsAFailedStart) {
     ProcessStart start;
     start.program = recording_python();
     start.working_directory = (scratch.path() / "missing").native();
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_FALSE(child.ok());
     EXPECT_EQ(child.error(), "No such file or directory (os error 2)");
     EXPECT_TRUE(no_child_left());

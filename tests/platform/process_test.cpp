@@ -28,7 +28,7 @@ ProcessStart helper_start(const std::vector<std::string>& arguments) {
 }
 
 ChildProcess start_ok(const ProcessStart& start) {
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     EXPECT_TRUE(child.ok()) << (child.ok() ? "" : child.error());
     return child.ok() ? std::move(child).value() : ChildProcess();
 }
@@ -48,7 +48,7 @@ TEST(ChildProcessExit, TheExitCodeIsReportedAndKept) {
 }
 
 TEST(ChildProcessExit, AChildWaitingForInputIsRunningUntilTerminated) {
-    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start = helper_start({"wait-input"});
     start.stdio.input = input.value().child.native();
@@ -63,7 +63,7 @@ TEST(ChildProcessExit, AChildWaitingForInputIsRunningUntilTerminated) {
 }
 
 TEST(ChildProcessExit, ClosingItsInputLetsAWaitingChildEnd) {
-    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start = helper_start({"wait-input"});
     start.stdio.input = input.value().child.native();
@@ -92,7 +92,7 @@ TEST(ChildProcessExit, AnEmptyChildIsNoProcessAtAll) {
 
 TEST(ChildProcessStart, ArgumentsDirectoryAndEnvironmentAreThoseGiven) {
     testing::ScratchDirectory scratch;
-    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(output.ok());
     ProcessStart start = helper_start({"a b", "", "q\"uote", "back\\", "tab\there"});
     start.working_directory = testing::os_path(scratch.path());
@@ -112,7 +112,7 @@ TEST(ChildProcessStart, ArgumentsDirectoryAndEnvironmentAreThoseGiven) {
 }
 
 TEST(ChildProcessStart, StreamsNotGivenAreTheNullDevice) {
-    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(output.ok());
     ProcessStart start = helper_start({"record"});
     start.stdio.output = output.value().child.native();
@@ -129,15 +129,15 @@ TEST(ChildProcessStart, AMissingProgramIsTheOsError) {
     testing::ScratchDirectory scratch;
     ProcessStart start;
     start.program = testing::os_path(scratch.path() / "missing.exe");
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_FALSE(child.ok());
     EXPECT_EQ(child.error(), os_error_text(2));
 }
 
 TEST(ChildProcessStart, PipesCarryBytesBothWays) {
-    Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
-    Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
-    Result<ChildPipe> error = create_child_stdio_pipe(ChildEnd::Writes);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    base::Result<ChildPipe> error = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(input.ok() && output.ok() && error.ok());
     ProcessStart start = helper_start({"record"});
     start.stdio = {input.value().child.native(), output.value().child.native(), error.value().child.native()};

@@ -18,7 +18,7 @@ bool inheritable(const OwnedHandle& handle) {
 
 TEST(ChildProcessWin32, OnlyTheChildsPipeEndIsInheritable) {
     for (ChildEnd end : {ChildEnd::Reads, ChildEnd::Writes}) {
-        Result<ChildPipe> pipe = create_child_stdio_pipe(end);
+        base::Result<ChildPipe> pipe = create_child_stdio_pipe(end);
         ASSERT_TRUE(pipe.ok());
         EXPECT_TRUE(inheritable(pipe.value().child));
         EXPECT_FALSE(inheritable(pipe.value().runtime));
@@ -30,7 +30,7 @@ TEST(ChildProcessWin32, AFileThatIsNoProgramIsTheOsError) {
     testing::write_file(scratch.path() / "python.exe", "not a program\r\n");
     ProcessStart start;
     start.program = (scratch.path() / "python.exe").native();
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_FALSE(child.ok());
     EXPECT_EQ(child.error(), os_error_text(ERROR_BAD_EXE_FORMAT));
 }
@@ -39,7 +39,7 @@ TEST(ChildProcessWin32, TheProcessIdIsTheSystems) {
     ProcessStart start;
     start.program = testing::recording_python();
     start.arguments = {L"exit", L"0"};
-    Result<ChildProcess> child = start_child_process(start);
+    base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_TRUE(child.ok()) << child.error();
     EXPECT_NE(child.value().process_id(), 0u);
     EXPECT_NE(child.value().process_id(), GetCurrentProcessId());

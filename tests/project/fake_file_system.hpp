@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/os_string.hpp"
-#include "project/project_file_system.hpp"
+#include "project/resolve_project.hpp"
 
 namespace quern::project {
 
@@ -21,12 +21,12 @@ public:
     std::map<platform::OsString, std::string> unresolvable;  // path -> OS error text
     std::vector<std::string> questions;
 
-    Result<platform::OsString> final_path(const platform::OsString& path) override {
+    base::Result<platform::OsString> final_path(const platform::OsString& path) override {
         ask("final_path", path);
-        if (auto failure = unresolvable.find(path); failure != unresolvable.end()) return Failure{failure->second};
+        if (auto failure = unresolvable.find(path); failure != unresolvable.end()) return base::Failure{failure->second};
         if (auto link = links.find(path); link != links.end()) return link->second;
         if (directories.count(path) != 0 || files.count(path) != 0) return path;
-        return Failure{"The system cannot find the file specified. (os error 2)"};
+        return base::Failure{"The system cannot find the file specified. (os error 2)"};
     }
     bool is_directory(const platform::OsString& path) override {
         ask("is_directory", path);

@@ -70,12 +70,12 @@ protected:
     fs::path root = fs::canonical(scratch.path());
 
     ResolvedProject resolved(const fs::path& argument) {
-        Result<ResolvedProject> project = resolve_project(argument.native());
+        base::Result<ResolvedProject> project = resolve_project(argument.native());
         EXPECT_TRUE(project.ok()) << project.error();
         return project.ok() ? project.value() : ResolvedProject{};
     }
     BackendRun launch_and_run(const ResolvedProject& project) {
-        Result<BackendProcess> backend = launch_backend(project);
+        base::Result<BackendProcess> backend = launch_backend(project);
         EXPECT_TRUE(backend.ok()) << backend.error();
         if (!backend.ok()) return {};
         return run_backend(std::move(backend).value(), "{\"id\":1}\n");
@@ -150,7 +150,7 @@ TEST_F(LaunchRecordingHelper, TheBackendInheritsOnlyItsThreePipes) {
 }
 
 TEST_F(LaunchRecordingHelper, TheBackendLeadsItsOwnProcessGroup) {
-    Result<BackendProcess> backend = launch_backend(resolved(root / "app"));
+    base::Result<BackendProcess> backend = launch_backend(resolved(root / "app"));
     ASSERT_TRUE(backend.ok()) << backend.error();
     const auto pid = static_cast<pid_t>(backend.value().process.process_id());
     EXPECT_EQ(::getpgid(pid), pid);
@@ -169,7 +169,7 @@ protected:
     std::string launch_error() {
         const ResolvedProject project = resolved(root / "app");
         const int descriptors = open_descriptor_count();
-        Result<BackendProcess> backend = launch_backend(project);
+        base::Result<BackendProcess> backend = launch_backend(project);
         // Nothing is left: no child to reap, no descriptor open.
         EXPECT_TRUE(::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
         EXPECT_EQ(open_descriptor_count(), descriptors);
@@ -194,7 +194,7 @@ TEST_F(LaunchFailure, AnInterpreterThatIsNotExecutableCannotStart) {
 TEST_F(LaunchFailure, AnInterpreterGoneSinceTheCheckCannotStart) {
     const ResolvedProject project = resolved(root / "app");
     fs::remove(python);
-    Result<BackendProcess> backend = launch_backend(project);
+    base::Result<BackendProcess> backend = launch_backend(project);
     ASSERT_FALSE(backend.ok());
     EXPECT_EQ(backend.error(), "Failed to start project Python: No such file or directory (os error 2)");
 }

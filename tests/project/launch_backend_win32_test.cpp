@@ -63,12 +63,12 @@ protected:
 
     ResolvedProject resolved(const fs::path& dir) {
         make_project(dir);
-        Result<ResolvedProject> project = resolve_project(dir.native());
+        base::Result<ResolvedProject> project = resolve_project(dir.native());
         EXPECT_TRUE(project.ok()) << project.error();
         return project.ok() ? project.value() : ResolvedProject{};
     }
     BackendRun launch_and_run(const ResolvedProject& project) {
-        Result<BackendProcess> launched = launch_backend(project);
+        base::Result<BackendProcess> launched = launch_backend(project);
         EXPECT_TRUE(launched.ok()) << launched.error();
         if (!launched.ok()) return {};
         BackendProcess& backend = launched.value();
@@ -133,7 +133,7 @@ TEST_F(LaunchBackendWin32, TheEnvironmentIsTheRuntimesWithPythonSettingsFixed) {
 TEST_F(LaunchBackendWin32, AnInterpreterThatIsNoProgramCannotStart) {
     const ResolvedProject project = resolved(scratch.path() / "app");
     testing::write_file(project.python_path, "print('a text file is no program')\r\n");
-    Result<BackendProcess> backend = launch_backend(project);
+    base::Result<BackendProcess> backend = launch_backend(project);
     ASSERT_FALSE(backend.ok());
     EXPECT_EQ(backend.error(), "Failed to start project Python: " + platform::os_error_text(ERROR_BAD_EXE_FORMAT));
 }
@@ -141,7 +141,7 @@ TEST_F(LaunchBackendWin32, AnInterpreterThatIsNoProgramCannotStart) {
 TEST_F(LaunchBackendWin32, AnInterpreterGoneSinceTheCheckCannotStart) {
     const ResolvedProject project = resolved(scratch.path() / "app");
     fs::remove(scratch.path() / "app" / ".venv" / "Scripts" / "python.exe");
-    Result<BackendProcess> backend = launch_backend(project);
+    base::Result<BackendProcess> backend = launch_backend(project);
     ASSERT_FALSE(backend.ok());
     EXPECT_EQ(backend.error(), "Failed to start project Python: " + platform::os_error_text(ERROR_FILE_NOT_FOUND));
 }

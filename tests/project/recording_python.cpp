@@ -26,7 +26,7 @@ extern char** environ;
 
 #include "platform/handle.hpp"
 #include "platform/os_string.hpp"
-#include "platform/std_streams.hpp"
+#include "platform/this_process.hpp"
 
 namespace {
 

@@ -20,7 +20,7 @@ protected:
     fs::path project = root / "app";
 
     std::string resolve_error(const fs::path& argument) {
-        Result<ResolvedProject> resolved = resolve_project(argument.native());
+        base::Result<ResolvedProject> resolved = resolve_project(argument.native());
         return resolved.ok() ? "resolved" : resolved.error();
     }
     std::string resolve_error() { return resolve_error(project); }
@@ -28,7 +28,7 @@ protected:
 
 TEST_F(ResolveProjectPosix, ARealProjectResolves) {
     ASSERT_NO_FATAL_FAILURE(make_project(project));
-    Result<ResolvedProject> resolved = resolve_project(project.native());
+    base::Result<ResolvedProject> resolved = resolve_project(project.native());
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     EXPECT_EQ(resolved.value().project_dir, project.native());
     // The interpreter is a link out of the project to the base interpreter, by
@@ -41,7 +41,7 @@ TEST_F(ResolveProjectPosix, ExtraSlashesAndLinksAreResolvedAway) {
     ASSERT_NO_FATAL_FAILURE(make_project(project));
     fs::create_directory_symlink(project, root / "link");
     for (const std::string& argument : {root.native() + "//app/", root.native() + "/link", root.native() + "/app/./"}) {
-        Result<ResolvedProject> resolved = resolve_project(argument);
+        base::Result<ResolvedProject> resolved = resolve_project(argument);
         ASSERT_TRUE(resolved.ok()) << resolved.error();
         EXPECT_EQ(resolved.value().project_dir, project.native()) << argument;
     }

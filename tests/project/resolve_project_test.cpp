@@ -64,7 +64,7 @@ void link_item(FakeFileSystem& files, const std::vector<std::string>& item, cons
 }
 
 std::string resolve_error(const char* argument, FakeFileSystem& files) {
-    Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(argument), files);
+    base::Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(argument), files);
     return resolved.ok() ? "resolved" : resolved.error();
 }
 
@@ -72,7 +72,7 @@ std::string shown(const std::vector<std::string>& item) { return platform::to_ut
 
 TEST(ResolveProject, ACompleteProjectGivesItsFinalPathAndTheJoinedInterpreter) {
     FakeFileSystem files = complete_project();
-    Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(kArgument), files);
+    base::Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(kArgument), files);
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     EXPECT_EQ(resolved.value().project_dir, os_string_from_utf8(kProjectDir));
     EXPECT_EQ(resolved.value().python_path, under(kProjectDir, kInterpreter));
@@ -146,7 +146,7 @@ TEST(ResolveProject, LinksThatStayInsideTheProjectAreAccepted) {
     files.files.insert(real_script);
     files.files.erase(under(kProjectDir, kBackendScript));
     files.links[under(kProjectDir, kBackendScript)] = real_script;
-    Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(kArgument), files);
+    base::Result<ResolvedProject> resolved = resolve_project(os_string_from_utf8(kArgument), files);
     EXPECT_TRUE(resolved.ok()) << resolved.error();
 }
 

@@ -19,14 +19,14 @@ protected:
     fs::path project = scratch.path() / "app";
 
     std::string resolve_error(const OsString& argument) {
-        Result<ResolvedProject> resolved = resolve_project(argument);
+        base::Result<ResolvedProject> resolved = resolve_project(argument);
         return resolved.ok() ? "resolved" : resolved.error();
     }
     std::string resolve_error() { return resolve_error(project.native()); }
     // The final path of the project directory, as the runtime reports it.
     OsString project_dir() {
         make_project(project);
-        Result<ResolvedProject> resolved = resolve_project(project.native());
+        base::Result<ResolvedProject> resolved = resolve_project(project.native());
         EXPECT_TRUE(resolved.ok()) << resolved.error();
         return resolved.ok() ? resolved.value().project_dir : OsString();
     }
@@ -34,7 +34,7 @@ protected:
 
 TEST_F(ResolveProjectWin32, TheProjectDirectoryIsItsExtendedLengthFinalPath) {
     make_project(project);
-    Result<ResolvedProject> resolved = resolve_project(project.native());
+    base::Result<ResolvedProject> resolved = resolve_project(project.native());
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     const OsString& dir = resolved.value().project_dir;
     EXPECT_EQ(dir.substr(0, 4), LR"(\\?\)") << to_utf8_lossy(dir);
@@ -46,7 +46,7 @@ TEST_F(ResolveProjectWin32, ForwardSlashesAndATrailingSeparatorAreResolvedAway) 
     const OsString expected = project_dir();
     OsString slashed = project.native() + L"/";
     for (wchar_t& c : slashed) c = c == L'\\' ? L'/' : c;
-    Result<ResolvedProject> resolved = resolve_project(slashed);
+    base::Result<ResolvedProject> resolved = resolve_project(slashed);
     ASSERT_TRUE(resolved.ok()) << resolved.error();
     EXPECT_EQ(resolved.value().project_dir, expected);
 }

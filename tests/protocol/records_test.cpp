@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "json/write.hpp"
-#include "output/records.hpp"
+#include "protocol/records.hpp"
 
-namespace quern::output {
+namespace quern::protocol {
 namespace {
 
 using json::to_compact_text;
@@ -37,4 +37,4 @@ TEST(Records, FatalRecordPutsErrorBeforeType) {
 }
 
 }  // namespace
-}  // namespace quern::output
+}  // namespace quern::protocol

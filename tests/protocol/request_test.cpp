@@ -3,21 +3,21 @@
 #include <set>
 #include <vector>
 
+#include "json/parse.hpp"
 #include "json/write.hpp"
-#include "request/command_table.hpp"
-#include "request/request_envelope.hpp"
+#include "protocol/command_table.hpp"
+#include "protocol/records.hpp"
+#include "protocol/request.hpp"
 
-namespace quern::request {
+namespace quern::protocol {
 namespace {
 
 // The error response a line gets, as the front end reads it; "" when accepted.
 std::string answer_to(std::string_view line) {
-    std::vector<json::Value> written;
-    bool healthy = true;
-    auto envelope = handle_request_line(
-        line, [&](const json::Value& record) { written.push_back(record); return true; }, healthy);
-    EXPECT_EQ(envelope.has_value(), written.empty());
-    return written.empty() ? "" : json::to_compact_text(written.front());
+    auto outcome = validate_request_line(line);
+    if (std::holds_alternative<RequestEnvelope>(outcome)) return "";
+    Refusal& refusal = std::get<Refusal>(outcome);
+    return json::to_compact_text(error_response(std::move(refusal.id), refusal.message));
 }
 
 std::string refusal(std::string_view message, std::string_view id_text) {
@@ -73,23 +73,6 @@ TEST(RequestValidation, TheAcceptedEnvelopeKeepsTheLastDuplicateAndDefaultsThePa
     EXPECT_FALSE(envelope.session.has_value());
 }
 
-TEST(RequestValidation, AFailedAnswerClearsTheHealthyFlag) {
-    bool healthy = true;
-    auto refused = handle_request_line("[]", [](const json::Value&) { return false; }, healthy);
-    EXPECT_FALSE(refused.has_value());
-    EXPECT_FALSE(healthy);
-}
-
-TEST(RequestValidation, UnreadableLinesGetTheirAnswersWithANullId) {
-    std::vector<std::string> written;
-    bool healthy = true;
-    auto emit = [&](const json::Value& record) { written.push_back(json::to_compact_text(record)); return true; };
-    answer_unreadable_request(kOversizedRequest, emit, healthy);
-    answer_unreadable_request(kInvalidUtf8Request, emit, healthy);
-    EXPECT_EQ(written, (std::vector<std::string>{refusal("Request exceeds the 64 KiB limit", "null"),
-                                                 refusal("Request must be UTF-8 JSON", "null")}));
-}
-
 TEST(CommandTable, HoldsTheHundredAndSevenCommandsOnce) {
     std::set<std::string_view> unique(kCommandTable.begin(), kCommandTable.end());
     EXPECT_EQ(unique.size(), 107u);
@@ -103,5 +86,41 @@ TEST(CommandTable, HoldsTheHundredAndSevenCommandsOnce) {
     EXPECT_FALSE(is_allowed_command(std::string_view("status\0", 7)));
 }
 
+std::string key_of(std::string_view id_text) { return request_key(json::parse_json(id_text).value()); }
+
+TEST(RequestKey, StringAndNumberIdsNeverShareAKey) {
+    EXPECT_EQ(key_of(R"("7")"), R"("7")");
+    EXPECT_EQ(key_of("7"), "7");
+    EXPECT_EQ(key_of("7.0"), "7.0");
+    EXPECT_NE(key_of(R"("7")"), key_of("7"));
+    EXPECT_NE(key_of("7"), key_of("7.0"));
+}
+
+TEST(RequestKey, StringsThatDecodeAlikeShareAKey) {
+    EXPECT_EQ(key_of(R"("a/b")"), key_of(R"("a\/b")"));
+    EXPECT_EQ(key_of(R"("\u0061")"), key_of(R"("a")"));
+    EXPECT_EQ(key_of("1.50"), key_of("1.5"));
+}
+
+std::string forwarded(std::string_view line) {
+    auto outcome = validate_request_line(line);
+    return json::to_compact_text(forwarded_request(std::get<RequestEnvelope>(outcome)));
+}
+
+TEST(ForwardedRequest, IsRewrittenCanonicallyWithOnlyItsOwnKeys) {
+    EXPECT_EQ(forwarded(R"({"command":"status","id":1})"), R"({"command":"status","id":1,"payload":{}})");
+    EXPECT_EQ(forwarded(R"({ "payload" : {"b": 1, "a": 2}, "id" : "x", "command" : "generate" })"),
+              R"({"command":"generate","id":"x","payload":{"a":2,"b":1}})");
+    EXPECT_EQ(forwarded(R"({"id":1,"command":"status","session":null})"),
+              R"({"command":"status","id":1,"payload":{},"session":null})");
+    EXPECT_EQ(forwarded(R"({"id":1e0,"command":"cancel","payload":{"n":1.50,"s":"\u00e9\/"}})"),
+              "{\"command\":\"cancel\",\"id\":1.0,\"payload\":{\"n\":1.5,\"s\":\"\xC3\xA9/\"}}");
+}
+
+TEST(ForwardedRequest, TheRuntimeShutdownRecordIsFixed) {
+    EXPECT_EQ(json::to_compact_text(runtime_shutdown_record()),
+              R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})");
+}
+
 }  // namespace
-}  // namespace quern::request
+}  // namespace quern::protocol

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/windows_command_line.hpp"
+#include "platform/windows/command_line.hpp"
 #include "support/run_program.hpp"
 
 namespace quern::testing {
@@ -35,10 +35,10 @@ void drain(HANDLE handle, std::string* sink) {
 std::wstring command_line(const platform::OsString& program,
                           const std::vector<platform::OsString>& arguments) {
     std::u16string line;
-    platform::append_windows_argument(std::u16string(program.begin(), program.end()), line);
+    platform::windows::append_argument(std::u16string(program.begin(), program.end()), line);
     for (const auto& argument : arguments) {
         line += u' ';
-        platform::append_windows_argument(std::u16string(argument.begin(), argument.end()), line);
+        platform::windows::append_argument(std::u16string(argument.begin(), argument.end()), line);
     }
     return std::wstring(line.begin(), line.end());
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/std_streams.hpp"
+#include "platform/this_process.hpp"
 
 // Tests run with the process set up as the runtime's is: on POSIX, writing to
 // a pipe whose reader is gone must fail with EPIPE rather than kill the test.

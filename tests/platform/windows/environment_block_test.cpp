@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/windows_environment.hpp"
+#include "platform/windows/environment_block.hpp"
 
-namespace quern::platform {
+namespace quern::platform::windows {
 namespace {
 
 using Entries = std::vector<std::u16string>;
@@ -16,11 +16,11 @@ int compare_ignoring_ascii_case(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-const WindowsEnvironmentChanges kBackendChanges{{{u"PYTHONUTF8", u"1"}, {u"PYTHONIOENCODING", u"utf-8"}},
-                                                {u"PYTHONHOME", u"PYTHONPATH"}};
+const EnvironmentEdit kBackendChanges{{{u"PYTHONUTF8", u"1"}, {u"PYTHONIOENCODING", u"utf-8"}},
+                                      {u"PYTHONHOME", u"PYTHONPATH"}};
 
 Entries edited(Entries entries) {
-    return edit_windows_environment(std::move(entries), kBackendChanges, compare_ignoring_ascii_case);
+    return edit_environment(std::move(entries), kBackendChanges, compare_ignoring_ascii_case);
 }
 
 TEST(WindowsEnvironmentBlock, SplitsZeroEndedEntriesUpToTheEmptyOne) {
@@ -62,4 +62,4 @@ TEST(WindowsEnvironmentBlock, BlockSplitsBackIntoTheEditedEntries) {
 }
 
 }  // namespace
-}  // namespace quern::platform
+}  // namespace quern::platform::windows

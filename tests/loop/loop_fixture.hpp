@@ -1,0 +1,83 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/channel.hpp"
+#include "base/clock.hpp"
+#include "io/events.hpp"
+#include "json/write.hpp"
+#include "loop/state.hpp"
+#include "project/backend_control.hpp"
+
+namespace quern::loop {
+
+// A backend whose polls follow a script; the last answer repeats.
+struct ScriptedBackend : project::ProcessControl {
+    std::deque<project::ProcessPoll> script;
+    project::ProcessPoll last;
+    int polls = 0;
+    int terminations = 0;
+    project::ProcessPoll after_termination{project::ProcessPoll::State::Exited, 1, {}};
+
+    project::ProcessPoll poll() override {
+        ++polls;
+        if (!script.empty()) {
+            last = script.front();
+            script.pop_front();
+        }
+        return last;
+    }
+    void terminate_tree() override {
+        ++terminations;
+        script = {after_termination};
+    }
+};
+
+inline project::ProcessPoll running() { return {project::ProcessPoll::State::Running, 0, {}}; }
+inline project::ProcessPoll exited(std::uint32_t code) { return {project::ProcessPoll::State::Exited, code, {}}; }
+
+// Everything the loop works with, scripted or recorded: the backend, the
+// backend input channel with the writer's end held here, the records and notes
+// written, and a clock that moves only when a test (or the loop's sleep) moves it.
+struct LoopWorld : ::testing::Test {
+    ScriptedBackend backend;
+    std::pair<io::BackendInputSender, io::BackendInputReceiver> input =
+        base::make_channel<json::Value>(io::kBackendInputCapacity);
+    std::vector<std::string> records;
+    std::vector<std::string> notes;
+    bool output_ok = true;
+    base::TimePoint start = base::TimePoint() + std::chrono::hours(1);
+    base::TimePoint clock = start;
+    LoopIo loop_io{[this](const json::Value& record) {
+                       records.push_back(json::to_compact_text(record));
+                       return output_ok;
+                   },
+                   [this](std::string_view text) { notes.emplace_back(text); },
+                   [this] { return clock; },
+                   [this](std::chrono::milliseconds pause) { clock += pause; }};
+
+    // What the backend would be sent, in order. The loop's sender lets go
+    // first, as it does when a run ends, so that the reading stops.
+    std::vector<std::string> sent_to_backend() {
+        input.first.release();
+        std::vector<std::string> lines;
+        while (auto value = input.second.receive()) lines.push_back(json::to_compact_text(*value));
+        return lines;
+    }
+};
+
+// One step of the loop at a time: its handlers are called directly on a Loop
+// over the world.
+struct LoopStepFixture : LoopWorld {
+    Loop loop{LoopState{}, input.first, backend, loop_io};
+};
+
+}  // namespace quern::loop
