@@ -6,8 +6,8 @@
 #include "protocol/records.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
-#include "support/run_program.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/test_process.hpp"
 
 namespace quern {
 namespace {

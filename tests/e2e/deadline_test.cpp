@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "process_probe.hpp"
-#include "runtime_session.hpp"
+#include "support/test_process.hpp"
 #include "temp_project.hpp"
 
 namespace quern::testing {
@@ -25,13 +25,13 @@ bool gone_within(unsigned long pid, std::chrono::seconds limit) {
 TEST(ShutdownDeadline, ABackendIgnoringShutdownIsEndedWithItsDescendants) {
     TempProject project;
     project.script("grandchild 600000\nignore-shutdown\nserve\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":1,"command":"shutdown"})");
     runtime.close_stdin();
     EXPECT_EQ(runtime.wait_for_exit(), 0);
     EXPECT_GE(runtime.run_time(), 75s);
     EXPECT_LT(runtime.run_time(), 90s);
-    EXPECT_EQ(runtime.records(),
+    EXPECT_EQ(runtime.lines(),
               (std::vector<std::string>{R"({"id":1,"ok":true,"result":{"shutdown":true},"type":"response"})"}));
     const std::vector<std::string> pid_file = project.lines_of("grandchild.pid");
     ASSERT_EQ(pid_file.size(), 1u);

@@ -3,8 +3,7 @@
 #include <filesystem>
 #include <random>
 
-#include "runtime_session.hpp"
-#include "support/run_program.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::testing {
 namespace {
@@ -32,15 +31,15 @@ private:
 
 TEST(DemoBackend, ARealPythonBackendServesASession) {
     DemoProject project;
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":1,"command":"generate","payload":{"prompt":"tea","steps":2}})");
-    EXPECT_EQ(runtime.next_record(), R"({"id":1,"step":1,"total":2,"type":"progress"})");
-    EXPECT_EQ(runtime.next_record(), R"({"id":1,"step":2,"total":2,"type":"progress"})");
-    EXPECT_EQ(runtime.next_record(), R"({"id":1,"ok":true,"result":{"text":"tea-1 tea-2"},"type":"response"})");
+    EXPECT_EQ(runtime.next_line(), R"({"id":1,"step":1,"total":2,"type":"progress"})");
+    EXPECT_EQ(runtime.next_line(), R"({"id":1,"step":2,"total":2,"type":"progress"})");
+    EXPECT_EQ(runtime.next_line(), R"({"id":1,"ok":true,"result":{"text":"tea-1 tea-2"},"type":"response"})");
     runtime.send(R"({"id":"bye","command":"shutdown"})");
-    EXPECT_EQ(runtime.next_record(), R"({"id":"bye","ok":true,"result":{"shutdown":true},"type":"response"})");
+    EXPECT_EQ(runtime.next_line(), R"({"id":"bye","ok":true,"result":{"shutdown":true},"type":"response"})");
     EXPECT_EQ(runtime.wait_for_exit(), 0);
-    EXPECT_TRUE(runtime.records().empty());
+    EXPECT_TRUE(runtime.lines().empty());
     EXPECT_NE(runtime.stderr_text().find("[demo backend] shutting down\n"), std::string::npos);
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "runtime_session.hpp"
+#include "support/test_process.hpp"
 #include "temp_project.hpp"
 
 namespace quern::testing {
@@ -32,13 +32,13 @@ struct EndToEnd : ::testing::Test {
 
 TEST_F(EndToEnd, TheRoadOfOneRequest) {
     project.script("serve\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":7,"command":"status"})");
-    EXPECT_EQ(runtime.next_record(), answered("7", "status"));
+    EXPECT_EQ(runtime.next_line(), answered("7", "status"));
     runtime.close_stdin();
     EXPECT_EQ(runtime.wait_for_exit(), 0);
     // The backend's answer to the runtime's own shutdown request is relayed like any record.
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{answered("\"__runtime_shutdown__\"", "shutdown")}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{answered("\"__runtime_shutdown__\"", "shutdown")}));
     EXPECT_EQ(project.lines_of("received.log"),
               (std::vector<std::string>{R"({"command":"status","id":7,"payload":{}})", kRuntimeShutdown}));
 }
@@ -54,13 +54,13 @@ TEST_F(EndToEnd, RequestsAndRecordsAreRewrittenCanonicallyAndEverythingElseIsNot
         "stderr-repeat 1048576 y\n"
         "stderr-repeat 1048575 z\n"
         "serve\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({ "session" : null, "payload" : {"z": {"b": 2, "a": 1}, "s": "\u00e9\/"}, "command" : "generate", "id" : "g" })");
     runtime.send(R"({"id":1,"command":"status","extra":true})");
     runtime.close_stdin();
     EXPECT_EQ(runtime.wait_for_exit(), 0);
     // The backend's own event and the runtime's refusal race; each stream keeps its order.
-    std::vector<std::string> records = runtime.records();
+    std::vector<std::string> records = runtime.lines();
     std::sort(records.begin(), records.end());
     std::vector<std::string> expected = {R"({"a":[true],"b":1.5,"type":"event"})",
                                          answered("\"__runtime_shutdown__\"", "shutdown"),
@@ -86,44 +86,44 @@ TEST_F(EndToEnd, RequestsAndRecordsAreRewrittenCanonicallyAndEverythingElseIsNot
 
 TEST_F(EndToEnd, StdinEndingWithNothingPendingIsAQuietCleanStop) {
     project.script("serve\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.close_stdin();
     EXPECT_EQ(runtime.wait_for_exit(), 0);
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{answered("\"__runtime_shutdown__\"", "shutdown")}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{answered("\"__runtime_shutdown__\"", "shutdown")}));
     EXPECT_EQ(runtime.stderr_text(), "");
     EXPECT_EQ(project.lines_of("received.log"), (std::vector<std::string>{kRuntimeShutdown}));
 }
 
 TEST_F(EndToEnd, ABackendExitingWithPendingRequestsIsAnUncleanStop) {
     project.script("read 2\nexit 3\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":"b","command":"train"})");
     runtime.send(R"({"id":"a","command":"status"})");
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     const std::string message = "Python backend exited (exit code: 3)";
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{error_response(message, "\"a\""),
-                                                           error_response(message, "\"b\""), fatal(message)}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{error_response(message, "\"a\""),
+                                                         error_response(message, "\"b\""), fatal(message)}));
 }
 
 TEST_F(EndToEnd, AShutdownTheBackendLeavesUnansweredIsAnsweredAtTheEnd) {
     project.script("read 1\nsleep 300\nexit 0\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":1,"command":"shutdown"})");
     runtime.send(R"({"id":2,"command":"status"})");
     EXPECT_EQ(runtime.wait_for_exit(), 0);
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{
-                                     error_response("Runtime is shutting down", "2"),
-                                     R"({"id":1,"ok":true,"result":{"shutdown":true},"type":"response"})"}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{
+                                   error_response("Runtime is shutting down", "2"),
+                                   R"({"id":1,"ok":true,"result":{"shutdown":true},"type":"response"})"}));
     EXPECT_EQ(project.lines_of("received.log"),
               (std::vector<std::string>{R"({"command":"shutdown","id":1,"payload":{}})"}));
 }
 
 TEST_F(EndToEnd, AShutdownTheBackendAnswersIsRelayedOnce) {
     project.script("serve\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     runtime.send(R"({"id":"s","command":"shutdown"})");
     EXPECT_EQ(runtime.wait_for_exit(), 0);
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{answered("\"s\"", "shutdown")}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{answered("\"s\"", "shutdown")}));
 }
 
 TEST_F(EndToEnd, ACrashingBackendsTracebackIsRelayedWhole) {
@@ -138,28 +138,28 @@ TEST_F(EndToEnd, ACrashingBackendsTracebackIsRelayedWhole) {
     script += "stderr RuntimeError: boom\nexit 1\n";
     expected += "RuntimeError: boom\n";
     project.script(script);
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     EXPECT_EQ(runtime.stderr_text(), expected);
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{fatal("Python backend exited (exit code: 1)")}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{fatal("Python backend exited (exit code: 1)")}));
 }
 
 TEST_F(EndToEnd, AGrandchildHoldingTheOutputDelaysTheEndByTheDrainWindowOnly) {
     // Long enough to tell waiting for it from the drain window, short enough
     // not to hold up a test runner that waits for every process of the run.
     project.script("grandchild 6000\nexit 0\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     EXPECT_GE(runtime.run_time(), 1s);
     EXPECT_LT(runtime.run_time(), 5s);
     // The grandchild holds the backend's pipes, never the front end's.
     EXPECT_LT(runtime.output_time(), 5s);
-    EXPECT_EQ(runtime.records(), (std::vector<std::string>{fatal("Python backend exited (exit code: 0)")}));
+    EXPECT_EQ(runtime.lines(), (std::vector<std::string>{fatal("Python backend exited (exit code: 0)")}));
 }
 
 TEST_F(EndToEnd, AFrontEndThatStoppedReadingStillGetsACleanStop) {
     project.script("serve\n");
-    RuntimeSession runtime(project.runtime_arguments(), /*read_stdout=*/false);
+    TestProcess runtime(runtime_binary(), project.runtime_arguments(), {.read_stdout = false});
     runtime.send(R"({"id":1,"command":"status"})");
     EXPECT_EQ(runtime.wait_for_exit(), 0);
     EXPECT_EQ(runtime.stderr_text(), "");
@@ -168,11 +168,11 @@ TEST_F(EndToEnd, AFrontEndThatStoppedReadingStillGetsACleanStop) {
 
 TEST_F(EndToEnd, ABackendThatClosedItsInputMakesTheWriterFail) {
     project.script("close-stdin\nstdout {\"type\":\"ready\"}\nsleep 1500\nexit 0\n");
-    RuntimeSession runtime(project.runtime_arguments());
-    EXPECT_EQ(runtime.next_record(), R"({"type":"ready"})");
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
+    EXPECT_EQ(runtime.next_line(), R"({"type":"ready"})");
     runtime.send(R"({"id":1,"command":"status"})");
     EXPECT_EQ(runtime.wait_for_exit(), 1);
-    auto records = runtime.records();
+    auto records = runtime.lines();
     ASSERT_EQ(records.size(), 2u);
 #ifdef _WIN32
     // Under Wine a pipe whose only reading handle was closed still takes
@@ -192,14 +192,14 @@ TEST_F(EndToEnd, ABackendThatClosedItsInputMakesTheWriterFail) {
 
 TEST_F(EndToEnd, ABackendThatStopsReadingFillsTheQueue) {
     project.script("sleep 4000\nexit 0\n");
-    RuntimeSession runtime(project.runtime_arguments());
+    TestProcess runtime(runtime_binary(), project.runtime_arguments());
     const std::string padding(20000, 'p');
     for (int i = 0; i < 45; ++i) {
         runtime.send(R"({"id":)" + std::to_string(i) + R"(,"command":"generate","payload":{"p":")" + padding + "\"}}");
     }
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     int full = 0;
-    for (const std::string& record : runtime.records()) {
+    for (const std::string& record : runtime.lines()) {
         if (record.find("Cannot queue backend request: sending on a full channel") != std::string::npos) ++full;
     }
     EXPECT_GE(full, 1);

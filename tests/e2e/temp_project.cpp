@@ -3,7 +3,7 @@
 #include <fstream>
 #include <random>
 
-#include "support/run_program.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::testing {
 
@@ -20,7 +20,7 @@ fs::path unique_directory() {
 }
 
 void install_interpreter(const fs::path& root) {
-    const fs::path backend(program_beside_runtime("scripted_backend"));
+    const fs::path backend(test_child());
 #ifdef _WIN32
     fs::create_directories(root / ".venv" / "Scripts");
     fs::copy_file(backend, root / ".venv" / "Scripts" / "python.exe");

@@ -8,8 +8,8 @@
 
 namespace quern::testing {
 
-// A project in a fresh temporary directory whose interpreter is the scripted
-// test backend, so a test decides what "Python" does through script.txt.
+// A project in a fresh temporary directory whose interpreter is the helper
+// child program, so a test decides what "Python" does through script.txt.
 class TempProject {
 public:
     TempProject();

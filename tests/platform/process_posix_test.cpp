@@ -11,11 +11,12 @@
 #include "support/child_streams.hpp"
 #include "support/recording.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::platform {
 namespace {
 
-using testing::recording_python;
+using testing::test_child;
 
 int open_descriptor_count() {
     int count = 0;
@@ -44,7 +45,7 @@ TEST(ChildProcessPosix, TheChildLeadsAProcessGroupOfItsOwn) {
     base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start;
-    start.program = recording_python();
+    start.program = test_child();
     start.arguments = {"wait-input"};
     start.stdio.input = input.value().child.native();
     start.new_process_group = true;
@@ -64,7 +65,8 @@ TEST(ChildProcessPosix, OnlyTheThreeStreamsAreInherited) {
     base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(output.ok());
     ProcessStart start;
-    start.program = recording_python();
+    start.program = test_child();
+    start.arguments = {"record"};
     start.stdio.output = output.value().child.native();
     base::Result<ChildProcess> child = start_child_process(start);
     ::close(leaked);
@@ -79,7 +81,7 @@ TEST(ChildProcessPosix, DeathBySignalIs128PlusTheSignal) {
     base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
     ASSERT_TRUE(input.ok());
     ProcessStart start;
-    start.program = recording_python();
+    start.program = test_child();
     start.arguments = {"wait-input"};
     start.stdio.input = input.value().child.native();
     base::Result<ChildProcess> child = start_child_process(start);
@@ -107,7 +109,7 @@ TEST(ChildProcessPosix, ExecFailuresComeBackWithNothingLeftBehind) {
 TEST(ChildProcessPosix, AMissingWorkingDirectoryIsAFailedStart) {
     testing::ScratchDirectory scratch;
     ProcessStart start;
-    start.program = recording_python();
+    start.program = test_child();
     start.working_directory = (scratch.path() / "missing").native();
     base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_FALSE(child.ok());

@@ -6,13 +6,14 @@
 #include "support/child_streams.hpp"
 #include "support/recording.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::platform {
 namespace {
 
 using testing::parse_recording;
 using testing::read_to_end;
-using testing::recording_python;
+using testing::test_child;
 
 #ifdef _WIN32
 constexpr std::uint32_t kTerminatedExitCode = 1;
@@ -20,10 +21,11 @@ constexpr std::uint32_t kTerminatedExitCode = 1;
 constexpr std::uint32_t kTerminatedExitCode = 128 + 9;  // SIGKILL
 #endif
 
+// The helper child program with the directives (and passengers after "--").
 ProcessStart helper_start(const std::vector<std::string>& arguments) {
     ProcessStart start;
-    start.program = recording_python();
-    for (const std::string& argument : arguments) start.arguments.push_back(os_string_from_utf8(argument));
+    start.program = test_child();
+    start.arguments = testing::os_strings(arguments);
     return start;
 }
 
@@ -39,7 +41,7 @@ void expect_exited(const ExitPoll& poll, std::uint32_t code) {
 }
 
 TEST(ChildProcessExit, TheExitCodeIsReportedAndKept) {
-    ChildProcess child = start_ok(helper_start({"exit", "7"}));
+    ChildProcess child = start_ok(helper_start({"exit 7"}));
     expect_exited(child.wait_for_exit(), 7);
     expect_exited(child.poll_exit(), 7);
     expect_exited(child.poll_exit(), 7);
@@ -84,7 +86,7 @@ void expect_no_process(ChildProcess& empty) {
 TEST(ChildProcessExit, AnEmptyChildIsNoProcessAtAll) {
     ChildProcess made_empty;
     expect_no_process(made_empty);
-    ChildProcess started = start_ok(helper_start({"exit", "0"}));
+    ChildProcess started = start_ok(helper_start({"exit 0"}));
     ChildProcess taken = std::move(started);
     expect_no_process(started);
     expect_exited(taken.wait_for_exit(), 0);
@@ -94,7 +96,7 @@ TEST(ChildProcessStart, ArgumentsDirectoryAndEnvironmentAreThoseGiven) {
     testing::ScratchDirectory scratch;
     base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
     ASSERT_TRUE(output.ok());
-    ProcessStart start = helper_start({"a b", "", "q\"uote", "back\\", "tab\there"});
+    ProcessStart start = helper_start({"record", "--", "a b", "", "q\"uote", "back\\", "tab\there"});
     start.working_directory = testing::os_path(scratch.path());
     EnvironmentChanges mark;
     mark.set = {{os_string_from_utf8("QUERN_CHILD_MARK"), os_string_from_utf8("m=1")}};
@@ -104,8 +106,8 @@ TEST(ChildProcessStart, ArgumentsDirectoryAndEnvironmentAreThoseGiven) {
     output.value().child.close();
     const testing::Recording recording = parse_recording(read_to_end(output.value().runtime));
     expect_exited(child.wait_for_exit(), 0);
-    const std::vector<std::string> expected = {to_utf8_lossy(recording_python()), "a b", "", "q\"uote", "back\\",
-                                               "tab\there"};
+    const std::vector<std::string> expected = {to_utf8_lossy(test_child()), "record", "--", "a b", "", "q\"uote",
+                                               "back\\", "tab\there"};
     EXPECT_EQ(recording.arguments, expected);
     EXPECT_EQ(recording.working_directory, testing::utf8_path(scratch.path()));
     EXPECT_EQ(recording.environment.at("QUERN_CHILD_MARK"), "m=1");

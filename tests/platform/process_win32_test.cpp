@@ -4,8 +4,8 @@
 
 #include "platform/os_error.hpp"
 #include "platform/process.hpp"
-#include "support/child_streams.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::platform {
 namespace {
@@ -37,8 +37,8 @@ TEST(ChildProcessWin32, AFileThatIsNoProgramIsTheOsError) {
 
 TEST(ChildProcessWin32, TheProcessIdIsTheSystems) {
     ProcessStart start;
-    start.program = testing::recording_python();
-    start.arguments = {L"exit", L"0"};
+    start.program = testing::test_child();
+    start.arguments = {L"exit 0"};
     base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_TRUE(child.ok()) << child.error();
     EXPECT_NE(child.value().process_id(), 0u);

@@ -14,6 +14,7 @@
 #include "project/launch_backend.hpp"
 #include "support/child_streams.hpp"
 #include "support/recording.hpp"
+#include "support/test_process.hpp"
 
 extern char** environ;
 
@@ -131,14 +132,15 @@ TEST_F(LaunchBackendPosix, AProjectReachedThroughALinkGetsItsFinalPath) {
     EXPECT_EQ(run.recording.working_directory, (root / "app").native());
 }
 
-// The recording helper stands in for python where the test needs to see
-// descriptors and the process group; a venv's python would open its own files.
+// The helper child program stands in for python where the test needs to see
+// descriptors and the process group (without a script.txt it records what it
+// was given); a venv's python would open its own files.
 class LaunchRecordingHelper : public LaunchBackendPosix {
 protected:
     void SetUp() override {
         testing::write_file(root / "app" / "quern" / "gui_backend.py", "");
         fs::create_directories(root / "app" / ".venv" / "bin");
-        fs::copy_file(testing::recording_python(), root / "app" / ".venv" / "bin" / "python");
+        fs::copy_file(testing::test_child(), root / "app" / ".venv" / "bin" / "python");
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include "platform/os_error.hpp"
 #include "project/launch_backend.hpp"
+#include "support/child_streams.hpp"
 #include "support/recording.hpp"
 #include "win32_project.hpp"
 

@@ -5,15 +5,15 @@
 #include <filesystem>
 #include <string>
 
-#include "support/run_program.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/test_process.hpp"
 
 namespace quern::project {
 
-// A quern/gui_backend.py that records, as recording_python does, what the
-// backend was given: every argument the interpreter saw (sys.orig_argv), its
-// working directory, its environment and its whole input; then "recorded" on
-// standard error.
+// A quern/gui_backend.py that records, as the helper child program does, what
+// the backend was given: every argument the interpreter saw (sys.orig_argv),
+// its working directory, its environment and its whole input; then "recorded"
+// on standard error.
 inline constexpr const char* kRecordingBackend = R"(import os
 import sys
 

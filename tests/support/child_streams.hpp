@@ -4,13 +4,11 @@
 #include <string_view>
 
 #include "platform/handle.hpp"
-#include "platform/os_string.hpp"
-#include "support/run_program.hpp"
 
 namespace quern::testing {
 
-// tests/project/recording_python.cpp, built beside quern-runtime.
-inline platform::OsString recording_python() { return program_beside_runtime("recording_python"); }
+// Pipe ends of children that the code under test starts itself (the platform
+// layer, the backend launch) rather than a TestProcess.
 
 // Everything readable from a pipe end until the writers have closed it, then
 // closes it.

@@ -1,7 +1,8 @@
 #pragma once
 
-// Reads back what tests/project/recording_python.cpp (or a project's recording
-// gui_backend.py) wrote: records "key=value", each ended by a zero byte.
+// Reads back what the helper child program's "record" directive (or a
+// project's recording gui_backend.py) wrote: records "key=value", each ended by
+// a zero byte.
 
 #include <map>
 #include <string>

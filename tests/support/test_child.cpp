@@ -1,0 +1,283 @@
+// The tests' helper child program. It stands in for a project's Python (tests
+// install it as .venv/bin/python, on Windows .venv\Scripts\python.exe, and the
+// runtime starts it) and for any other program a test needs to start. It
+// carries out its directives one after the other, then exits with status 0.
+//
+// Where the directives come from:
+//   started as the backend (arguments "-u -m quern.gui_backend --project DIR"):
+//       script.txt in its working directory, one directive a line; without a
+//       script.txt the one directive "record".
+//   started in any other way: each argument up to "--" is one directive
+//       ("exit 7", "stdout two words"); arguments after "--" are only there to
+//       be recorded.
+//
+// A directive is a verb, one space and the rest of the line:
+//   serve             answer each request until end of input, then exit 0; a
+//                     shutdown request is answered, then it exits 0
+//   ignore-shutdown   serve leaves shutdown requests unanswered and goes on
+//   no-answer         serve reads requests but answers none
+//   read N            read N request lines without answering
+//   stdout TEXT       write TEXT and a line feed to stdout (stderr TEXT alike)
+//   stdout-hex HEX    write the bytes and a line feed (stderr-hex alike)
+//   stdout-repeat N C write N copies of C and a line feed (stderr-repeat alike)
+//   close-stdin       close standard input
+//   wait-input        read standard input to its end
+//   record            read standard input to its end, then write what this
+//                     process was given on stdout as records "key=value", each
+//                     ended by a zero byte (support/recording.hpp reads them
+//                     back): "arg" for each argument, its own name first,
+//                     "line" (Windows: the raw command line), "fd" (POSIX: each
+//                     open descriptor), "cwd", "env" for each variable and
+//                     "stdin"; then "recorded" and a line feed on stderr
+//   pid-file NAME     write its process id and a line feed to the file NAME
+//   grandchild MS     start a copy of itself that shares this one's stdout and
+//                     stderr (not its stdin), writes its process id to
+//                     grandchild.pid and lives MS ms; it is never waited for
+//   sleep MS          pause
+//   exit CODE         exit with CODE
+//   hang              sleep until killed
+//
+// Every request line read (serve, read) is appended to received.log. A verb it
+// does not know, or a number that is none, is a message on stderr and exit
+// status 97, so that a mistyped directive cannot pass for a runtime fault.
+//
+// A new verb is one more row in kVerbs.
+#include <charconv>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "io/line_reader.hpp"
+#include "json/parse.hpp"
+#include "json/write.hpp"
+#include "platform/os_string.hpp"
+#include "platform/process.hpp"
+#include "platform/this_process.hpp"
+#include "support/test_child_os.hpp"
+
+namespace {
+
+using namespace quern;
+using platform::OsString;
+
+constexpr int kBadDirective = 97;
+constexpr int kGrandchildNotStarted = 90;
+constexpr int kRecordNotWritten = 3;
+
+[[noreturn]] void refuse(std::string_view why, std::string_view text) {
+    (void)platform::write_stderr("test_child: " + std::string(why) + ": " + std::string(text) + "\n");
+    platform::exit_process(kBadDirective);
+}
+
+long long number(std::string_view text, int base = 10) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) refuse("not a number", text);
+    return value;
+}
+
+// Standard input, taken either as request lines or as all that is left.
+class Input {
+public:
+    Input() : source_(io::HandleByteSource::borrowing(platform::standard_input())), reader_(*source_) {}
+
+    std::optional<std::string> line() {
+        io::LineResult line = io::read_bounded_line(reader_, std::size_t{1} << 26);
+        if (line.kind == io::LineEventKind::Closed || line.kind == io::LineEventKind::Failed) return std::nullopt;
+        return std::move(line.text);
+    }
+
+    std::string rest() {
+        std::string bytes;
+        do {
+            bytes += reader_.buffered();
+            reader_.consume(reader_.buffered().size());
+        } while (reader_.refill().kind == platform::ReadOutcome::Kind::Data);
+        return bytes;
+    }
+
+private:
+    std::unique_ptr<io::HandleByteSource> source_;
+    io::BufferedReader reader_;
+};
+
+struct Child {
+    std::vector<OsString> arguments;  // its own name first
+    Input input;
+    bool ignore_shutdown = false;
+    bool answer = true;
+};
+
+std::optional<std::string> read_request(Child& child) {
+    std::optional<std::string> line = child.input.line();
+    if (line) std::ofstream("received.log", std::ios::app | std::ios::binary) << *line << '\n';
+    return line;
+}
+
+void answer(const json::Object& request) {
+    json::Object result;
+    if (const json::Value* command = request.find("command")) result.set("command", *command);
+    json::Object response;
+    response.set("type", "response");
+    response.set("ok", true);
+    response.set("result", std::move(result));
+    if (const json::Value* id = request.find("id")) response.set("id", *id);
+    (void)platform::write_stdout(json::to_compact_text(response) + "\n");
+}
+
+[[noreturn]] void serve(Child& child) {
+    while (std::optional<std::string> line = read_request(child)) {
+        auto parsed = json::parse_json(*line);
+        if (!parsed.ok() || !parsed.value().is_object() || !child.answer) continue;
+        const json::Object& request = parsed.value().as_object();
+        const json::Value* command = request.find("command");
+        const bool shutdown = command && command->is_string() && command->as_string() == "shutdown";
+        if (shutdown && child.ignore_shutdown) continue;
+        answer(request);
+        if (shutdown) platform::exit_process(0);
+    }
+    platform::exit_process(0);
+}
+
+void add_record(std::string& records, std::string_view key, std::string_view value) {
+    records.append(key);
+    records += '=';
+    records.append(value);
+    records += '\0';
+}
+
+void record(Child& child) {
+    const std::string input = child.input.rest();
+    std::string records;
+    for (const OsString& argument : child.arguments) add_record(records, "arg", platform::to_utf8_lossy(argument));
+    for (const auto& [key, value] : test_child::os_records()) add_record(records, key, value);
+    add_record(records, "cwd", platform::to_utf8_lossy(std::filesystem::current_path().native()));
+    for (const std::string& entry : test_child::environment_entries()) add_record(records, "env", entry);
+    add_record(records, "stdin", input);
+    if (!platform::write_stdout(records) || !platform::write_stderr("recorded\n")) {
+        platform::exit_process(kRecordNotWritten);
+    }
+}
+
+std::string from_hex(std::string_view hex) {
+    if (hex.size() % 2 != 0) refuse("odd number of hex digits", hex);
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(number(hex.substr(i, 2), 16));
+    return bytes;
+}
+
+// "N C": N copies of the character C.
+std::string repeated(const std::string& count_and_character) {
+    std::istringstream words(count_and_character);
+    std::string count;
+    char character = 'x';
+    words >> count >> character;
+    return std::string(static_cast<std::size_t>(number(count)), character);
+}
+
+void start_grandchild(const Child& child, const std::string& millis) {
+    const std::string pause = "sleep " + std::to_string(number(millis));
+    platform::ProcessStart start;
+    start.program = test_child::own_path(child.arguments.at(0));
+    start.arguments = {platform::os_string_from_utf8("pid-file grandchild.pid"), platform::os_string_from_utf8(pause)};
+    start.stdio = test_child::own_output_streams();
+    if (!platform::start_child_process(start).ok()) platform::exit_process(kGrandchildNotStarted);
+}
+
+void out(const std::string& text) { (void)platform::write_stdout(text + "\n"); }
+void err(const std::string& text) { (void)platform::write_stderr(text + "\n"); }
+
+using Action = void (*)(Child& child, const std::string& rest);
+
+struct Verb {
+    std::string_view name;
+    Action run;
+};
+
+const Verb kVerbs[] = {
+    {"serve", [](Child& child, const std::string&) { serve(child); }},
+    {"ignore-shutdown", [](Child& child, const std::string&) { child.ignore_shutdown = true; }},
+    {"no-answer", [](Child& child, const std::string&) { child.answer = false; }},
+    {"read",
+     [](Child& child, const std::string& count) {
+         for (long long n = number(count); n > 0 && read_request(child); --n) {
+         }
+     }},
+    {"stdout", [](Child&, const std::string& text) { out(text); }},
+    {"stderr", [](Child&, const std::string& text) { err(text); }},
+    {"stdout-hex", [](Child&, const std::string& hex) { out(from_hex(hex)); }},
+    {"stderr-hex", [](Child&, const std::string& hex) { err(from_hex(hex)); }},
+    {"stdout-repeat", [](Child&, const std::string& spec) { out(repeated(spec)); }},
+    {"stderr-repeat", [](Child&, const std::string& spec) { err(repeated(spec)); }},
+    {"close-stdin", [](Child&, const std::string&) { test_child::close_stdin(); }},
+    {"wait-input", [](Child& child, const std::string&) { (void)child.input.rest(); }},
+    {"record", [](Child& child, const std::string&) { record(child); }},
+    {"pid-file",
+     [](Child&, const std::string& name) {
+         std::ofstream(name, std::ios::binary) << test_child::own_process_id() << '\n';
+     }},
+    {"grandchild", [](Child& child, const std::string& millis) { start_grandchild(child, millis); }},
+    {"sleep",
+     [](Child&, const std::string& millis) { std::this_thread::sleep_for(std::chrono::milliseconds(number(millis))); }},
+    {"exit", [](Child&, const std::string& code) { platform::exit_process(static_cast<int>(number(code))); }},
+    {"hang",
+     [](Child&, const std::string&) {
+         for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+     }},
+};
+
+void run(Child& child, const std::string& directive) {
+    if (directive.empty()) return;
+    const std::size_t space = directive.find(' ');
+    const std::string_view verb = std::string_view(directive).substr(0, space);
+    // Only the one separating space goes: leading blanks of the text are kept.
+    const std::string rest = space == std::string::npos ? std::string() : directive.substr(space + 1);
+    for (const Verb& known : kVerbs) {
+        if (known.name == verb) return known.run(child, rest);
+    }
+    refuse("unknown directive", directive);
+}
+
+bool started_as_backend(const std::vector<OsString>& arguments) {
+    const char* const fixed[] = {"-u", "-m", "quern.gui_backend", "--project"};
+    if (arguments.size() != 6) return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (arguments[i + 1] != platform::os_string_from_utf8(fixed[i])) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> directives(const std::vector<OsString>& arguments) {
+    std::vector<std::string> lines;
+    if (started_as_backend(arguments)) {
+        // Read whole before the first directive runs, so that "record" lists
+        // no descriptor of it.
+        std::ifstream script("script.txt", std::ios::binary);
+        if (!script) return {"record"};
+        for (std::string line; std::getline(script, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    for (std::size_t i = 1; i < arguments.size() && arguments[i] != platform::os_string_from_utf8("--"); ++i) {
+        lines.push_back(platform::to_utf8_lossy(arguments[i]));
+    }
+    return lines;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Unlike the runtime, no prepare_process(): a real interpreter leaves its
+    // standard handles inheritable, and the grandchild directive relies on it.
+    Child child{platform::program_arguments(argc, argv), Input()};
+    for (const std::string& directive : directives(child.arguments)) run(child, directive);
+    platform::exit_process(0);
+}

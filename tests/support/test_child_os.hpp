@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/os_string.hpp"
+#include "platform/process.hpp"
+
+// The few OS calls the tests' helper child program needs beyond the runtime's
+// own platform layer.
+namespace quern::test_child {
+
+// The program file itself, so that it can start a copy of itself. argv0 is the
+// name it was started under, which may be a link to it.
+platform::OsString own_path(const platform::OsString& argv0);
+unsigned long own_process_id();
+void close_stdin();
+// This process's stdout and stderr for a child to share; no stdin.
+platform::ChildStdio own_output_streams();
+// What only this OS can tell about how the process was started, as records:
+// Windows the raw command line ("line"), POSIX each open descriptor ("fd").
+std::vector<std::pair<std::string, std::string>> os_records();
+// Its environment as the OS gave it, one "NAME=value" entry each.
+std::vector<std::string> environment_entries();
+
+}  // namespace quern::test_child

@@ -1,0 +1,194 @@
+#include "support/test_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace quern::testing {
+
+struct TestProcess::Stream {
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::string bytes;
+    std::size_t taken = 0;  // bytes handed out as whole lines
+    bool ended = false;
+    std::chrono::steady_clock::time_point ended_at;
+
+    // With the mutex held.
+    void end() {
+        ended = true;
+        ended_at = std::chrono::steady_clock::now();
+        changed.notify_all();
+    }
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+platform::ChildPipe child_pipe(platform::ChildEnd end) {
+    base::Result<platform::ChildPipe> pipe = platform::create_child_stdio_pipe(end);
+    if (!pipe.ok()) throw std::runtime_error("cannot make a pipe: " + pipe.error());
+    return std::move(pipe).value();
+}
+
+}  // namespace
+
+TestProcess::TestProcess(platform::OsString program, std::vector<platform::OsString> arguments,
+                         StartOptions options)
+    : stdout_(std::make_shared<Stream>()), stderr_(std::make_shared<Stream>()) {
+    platform::ChildPipe in = child_pipe(platform::ChildEnd::Reads);
+    platform::ChildPipe out = child_pipe(platform::ChildEnd::Writes);
+    platform::ChildPipe err = child_pipe(platform::ChildEnd::Writes);
+    platform::ProcessStart start;
+    start.program = std::move(program);
+    start.arguments = std::move(arguments);
+    start.working_directory = std::move(options.working_directory);
+    start.environment = std::move(options.environment);
+    start.stdio = {in.child.native(), out.child.native(), err.child.native()};
+    if (!options.read_stdout) out.runtime.close();
+    started_at_ = Clock::now();
+    base::Result<platform::ChildProcess> process = platform::start_child_process(start);
+    if (!process.ok()) {
+        throw std::runtime_error("cannot start " + platform::to_utf8_lossy(start.program) + ": " + process.error());
+    }
+    process_ = std::move(process).value();
+    stdin_ = std::move(in.runtime);
+    // Detached: a grandchild may hold an output pipe open long after the test
+    // is done with this object; each reader owns its pipe end and its stream.
+    const auto read_until_end = [](platform::OwnedHandle pipe, std::shared_ptr<Stream> stream) {
+        char buffer[65536];
+        for (;;) {
+            const platform::ReadOutcome read = platform::read_some(pipe.native(), buffer, sizeof buffer);
+            std::lock_guard<std::mutex> lock(stream->mutex);
+            if (read.kind != platform::ReadOutcome::Kind::Data) {
+                stream->end();
+                return;
+            }
+            stream->bytes.append(buffer, read.size);
+            stream->changed.notify_all();
+        }
+    };
+    if (options.read_stdout) {
+        std::thread(read_until_end, std::move(out.runtime), stdout_).detach();
+    } else {
+        std::lock_guard<std::mutex> lock(stdout_->mutex);
+        stdout_->ended = true;
+        stdout_->ended_at = started_at_;
+    }
+    std::thread(read_until_end, std::move(err.runtime), stderr_).detach();
+    // The child's ends close here, so the readers see the end once the child
+    // (and whatever it handed them on to) has let go of them.
+}
+
+TestProcess::~TestProcess() {
+    stdin_.close();
+    if (process_.valid() && process_.poll_exit().state == platform::ExitPoll::State::Running) {
+        process_.terminate_process();
+        (void)process_.wait_for_exit();
+    }
+}
+
+bool TestProcess::write(std::string_view bytes) {
+    return stdin_.valid() && platform::write_all(stdin_.native(), bytes).ok();
+}
+
+void TestProcess::send(std::string_view line) {
+    if (!stdin_.valid()) {
+        ADD_FAILURE() << "send after close_stdin";
+        return;
+    }
+    const base::Status written = platform::write_all(stdin_.native(), std::string(line) + "\n");
+    EXPECT_TRUE(written.ok()) << written.error();
+}
+
+void TestProcess::close_stdin() { stdin_.close(); }
+
+std::optional<std::string> TestProcess::next_line(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(stdout_->mutex);
+    std::size_t newline = std::string::npos;
+    stdout_->changed.wait_for(lock, timeout, [&] {
+        newline = stdout_->bytes.find('\n', stdout_->taken);
+        return newline != std::string::npos || stdout_->ended;
+    });
+    if (newline == std::string::npos) return std::nullopt;
+    std::string line = stdout_->bytes.substr(stdout_->taken, newline - stdout_->taken);
+    stdout_->taken = newline + 1;
+    return line;
+}
+
+std::vector<std::string> TestProcess::lines() {
+    std::vector<std::string> lines;
+    while (std::optional<std::string> line = next_line(std::chrono::milliseconds(0))) lines.push_back(*line);
+    return lines;
+}
+
+std::string TestProcess::stdout_text() const {
+    std::lock_guard<std::mutex> lock(stdout_->mutex);
+    return stdout_->bytes;
+}
+
+std::string TestProcess::stderr_text() const {
+    std::lock_guard<std::mutex> lock(stderr_->mutex);
+    return stderr_->bytes;
+}
+
+int TestProcess::wait_for_exit() {
+    const platform::ExitPoll exit = process_.wait_for_exit();
+    if (exit.state != platform::ExitPoll::State::Exited) {
+        ADD_FAILURE() << "the exit could not be seen (os error " << exit.error << ")";
+    }
+    if (exited_at_ == Clock::time_point()) exited_at_ = Clock::now();
+    for (const std::shared_ptr<Stream>& stream : {stdout_, stderr_}) {
+        std::unique_lock<std::mutex> lock(stream->mutex);
+        stream->changed.wait_for(lock, std::chrono::seconds(30), [&] { return stream->ended; });
+    }
+    return static_cast<int>(exit.exit_code);
+}
+
+std::chrono::steady_clock::duration TestProcess::output_time() const {
+    std::lock_guard<std::mutex> lock(stdout_->mutex);
+    return stdout_->ended_at - started_at_;
+}
+
+ProgramOutput run_program(const platform::OsString& program, const std::vector<platform::OsString>& arguments,
+                          const RunOptions& options) {
+    TestProcess process(program, arguments, {.read_stdout = !options.close_stdout});
+    // A program that stops reading early makes the rest of its input fail to
+    // go, which is no concern of a run to completion.
+    if (!options.stdin_text.empty()) (void)process.write(options.stdin_text);
+    process.close_stdin();
+    ProgramOutput output;
+    output.exit_code = process.wait_for_exit();
+    output.out = process.stdout_text();
+    output.err = process.stderr_text();
+    return output;
+}
+
+std::vector<platform::OsString> os_strings(const std::vector<std::string>& texts) {
+    std::vector<platform::OsString> strings;
+    for (const std::string& text : texts) strings.push_back(platform::os_string_from_utf8(text));
+    return strings;
+}
+
+platform::OsString program_beside_runtime(std::string_view name) {
+    const platform::OsString runtime = runtime_binary();
+    const std::size_t directory_end = runtime.find_last_of(platform::os_string_from_utf8("/\\")) + 1;
+#ifdef _WIN32
+    const std::string file = std::string(name) + ".exe";
+#else
+    const std::string file(name);
+#endif
+    return runtime.substr(0, directory_end) + platform::os_string_from_utf8(file);
+}
+
+platform::OsString test_child() { return program_beside_runtime("test_child"); }
+
+ProgramOutput run_runtime_binary(const std::vector<std::string>& arguments, const RunOptions& options) {
+    return run_program(runtime_binary(), os_strings(arguments), options);
+}
+
+}  // namespace quern::testing
