@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "core/line_reader.hpp"
+#include "io/line_reader.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
-#include "request/request_envelope.hpp"
+#include "protocol/request.hpp"
 
 namespace {
 
@@ -51,12 +51,12 @@ BENCHMARK(ParseAndRewriteLargeRecord);
 void ValidateRequest(benchmark::State& state) {
     const std::string line =
         R"({"id":"req-7","command":"account_memory_consolidation_apply","payload":{"ids":[1,2,3]},"session":"0123456789abcdef"})";
-    for (auto _ : state) benchmark::DoNotOptimize(request::validate_request_line(line));
+    for (auto _ : state) benchmark::DoNotOptimize(protocol::validate_request_line(line));
 }
 BENCHMARK(ValidateRequest);
 
 // Serves the same text again and again, as a pipe full of lines would.
-class RepeatingSource : public ByteSource {
+class RepeatingSource : public io::ByteSource {
 public:
     explicit RepeatingSource(std::string text) : text_(std::move(text)) {}
     platform::ReadOutcome read(char* buffer, std::size_t capacity) override {
@@ -73,16 +73,16 @@ private:
 
 void CutLines(benchmark::State& state) {
     RepeatingSource source(kProgressRecord + "\n");
-    BufferedReader reader(source);
-    for (auto _ : state) benchmark::DoNotOptimize(read_bounded_line(reader, 1u << 20));
+    io::BufferedReader reader(source);
+    for (auto _ : state) benchmark::DoNotOptimize(io::read_bounded_line(reader, 1u << 20));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (kProgressRecord.size() + 1)));
 }
 BENCHMARK(CutLines);
 
 void SkipOversizedLine(benchmark::State& state) {
     RepeatingSource source(std::string(8u << 20, 'x') + "\n");
-    BufferedReader reader(source);
-    for (auto _ : state) benchmark::DoNotOptimize(read_bounded_line(reader, 1u << 20));
+    io::BufferedReader reader(source);
+    for (auto _ : state) benchmark::DoNotOptimize(io::read_bounded_line(reader, 1u << 20));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * ((8u << 20) + 1)));
 }
 BENCHMARK(SkipOversizedLine);
