@@ -37,7 +37,7 @@ struct ChannelState {
     int senders = 0;
     bool receiver_alive = true;
     bool receiver_stalled = false;
-    std::size_t taken = 0;  // received by receive_all and not yet done with
+    std::size_t taken = 0;  // received by receive_all and not yet begun on
 };
 }  // namespace detail
 
@@ -135,8 +135,9 @@ public:
 
     // Waits as long as it takes for at least one value, then moves every queued
     // value to the end of into; false once every sender is gone and nothing is
-    // left. The values still count against the capacity until done_with_taken:
-    // they wait behind the receiver as much as the queued ones do.
+    // left. Each still counts against the capacity until the receiver begins
+    // on it (begin_one_taken): it waits behind the receiver as much as the
+    // queued ones do.
     bool receive_all(std::deque<T>& into) {
         if (!state_) return false;
         std::unique_lock<std::mutex> lock(state_->mutex);
@@ -152,11 +153,11 @@ public:
         return true;
     }
 
-    // The values taken by receive_all have been dealt with.
-    void done_with_taken() {
+    // The receiver begins on the next of the values receive_all took.
+    void begin_one_taken() {
         if (!state_) return;
         std::lock_guard<std::mutex> lock(state_->mutex);
-        state_->taken = 0;
+        if (state_->taken > 0) --state_->taken;
     }
 
     // Whether the receiver is held up by its own consumer (e.g. a full pipe).

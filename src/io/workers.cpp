@@ -97,12 +97,12 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
     std::deque<json::Value> batch;
     while (input.receive_all(batch)) {
         for (const json::Value& value : batch) {
+            input.begin_one_taken();
             json::CompactText<PipeOut>(*out).value(value);
             out->put('\n');
         }
         batch.clear();
         base::Status written = out->finish();
-        input.done_with_taken();
         if (!written.ok()) {
             (void)events.send(RuntimeEvent{LineEventKind::Failed, written.error(),
                                            EventSource::BackendInputWriter});

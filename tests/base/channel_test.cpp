@@ -75,7 +75,7 @@ TEST(Channel, AReceiverThatIsNotStalledIsNeverBehind) {
     EXPECT_EQ(sender.send(6), SendResult::Sent);
 }
 
-TEST(Channel, ValuesTakenInABatchCountUntilTheReceiverIsDoneWithThem) {
+TEST(Channel, ValuesTakenInABatchCountUntilTheReceiverBeginsOnThem) {
     auto [sender, receiver] = make_channel<int>(2);
     EXPECT_EQ(sender.send(1), SendResult::Sent);
     EXPECT_EQ(sender.send(2), SendResult::Sent);
@@ -84,8 +84,10 @@ TEST(Channel, ValuesTakenInABatchCountUntilTheReceiverIsDoneWithThem) {
     EXPECT_EQ(batch, (std::deque<int>{0, 1, 2}));
     receiver.set_stalled(true);
     EXPECT_EQ(sender.send(3), SendResult::Full);
-    receiver.done_with_taken();
+    receiver.begin_one_taken();
     EXPECT_EQ(sender.send(3), SendResult::Sent);
+    EXPECT_EQ(sender.send(4), SendResult::Full);  // 2 still waits, and 3
+    receiver.begin_one_taken();
     sender.release();
     batch.clear();
     ASSERT_TRUE(receiver.receive_all(batch));

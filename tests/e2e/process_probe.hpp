@@ -1,10 +1,15 @@
 #pragma once
 
+#include <optional>
+
 namespace quern::testing {
 
 // True once the process is gone (a zombie waiting to be reaped counts as gone).
 bool process_is_gone(unsigned long pid);
 // Ends a process a test left behind; nothing when it is gone already.
 void kill_process(unsigned long pid);
+// The most memory the process has had resident so far, in MiB; nothing where
+// the system does not tell (only Linux's /proc does).
+std::optional<double> peak_resident_mib(unsigned long pid);
 
 }  // namespace quern::testing

@@ -20,4 +20,16 @@ bool process_is_gone(unsigned long pid) {
 
 void kill_process(unsigned long pid) { (void)::kill(static_cast<pid_t>(pid), SIGKILL); }
 
+std::optional<double> peak_resident_mib(unsigned long pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string key; status >> key;) {
+        if (key == "VmHWM:") {
+            double kib = 0;
+            if (status >> kib) return kib / 1024.0;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace quern::testing

@@ -19,4 +19,6 @@ void kill_process(unsigned long pid) {
     CloseHandle(process);
 }
 
+std::optional<double> peak_resident_mib(unsigned long) { return std::nullopt; }
+
 }  // namespace quern::testing

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "io/workers.hpp"
@@ -45,6 +47,45 @@ TEST(ReaderThread, SendsEachLineThenClosedOverARealPipe) {
     // The reader has let go of its sender.
     RuntimeEvent none;
     EXPECT_EQ(events.receive_for(30s, none), EventReceiver::Wait::Closed);
+}
+
+// Lines without end, counting what the reader took.
+class EndlessLines final : public ByteSource {
+public:
+    platform::ReadOutcome read(char* buffer, std::size_t capacity) override {
+        static constexpr std::string_view kLine = "{\"type\":\"event\",\"pad\":\"................................\"}\n";
+        for (std::size_t i = 0; i < capacity; ++i) buffer[i] = kLine[(served + i) % kLine.size()];
+        served += capacity;
+        return {platform::ReadOutcome::Kind::Data, capacity, 0};
+    }
+    std::atomic<std::size_t> served{0};
+};
+
+// A loop that is busy (its front end not reading) leaves its events waiting;
+// the reader must stop taking bytes, so the writer's pipe pushes back.
+TEST(ReaderThread, StopsReadingWhileItsBacklogIsFullAndGoesOnWhenTheLoopCatchesUp) {
+    auto source = std::make_unique<EndlessLines>();
+    EndlessLines& lines = *source;
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    start_line_reader(std::move(source), kLineLimit, EventSource::BackendStdout, std::move(sender));
+    // Unbounded, the reader would take this much in a few milliseconds.
+    constexpr std::size_t kFarBeyondTheBacklog = 64u << 20;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < deadline && lines.served < kFarBeyondTheBacklog) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const std::size_t held = lines.served;
+    EXPECT_LE(held, kReaderBacklogBytes + 2 * kReadBufferBytes + kLineLimit);
+    // Catching up frees the backlog and the reader reads on.
+    std::size_t received = 0;
+    RuntimeEvent event;
+    while (lines.served < held + kReaderBacklogBytes && events.receive_for(30s, event) == EventReceiver::Wait::Value) {
+        EXPECT_EQ(event.kind, LineEventKind::Line);
+        received += event.text.size() + 1;
+        event = RuntimeEvent();
+    }
+    EXPECT_GE(lines.served, held + kReaderBacklogBytes);
+    EXPECT_GT(received, 0u);
 }
 
 // Writes until the pipe refuses: the reading end has been closed.

@@ -44,6 +44,23 @@ TEST(ParseNumbers, UnderflowBecomesZeroAndOverflowIsRefused) {
     EXPECT_EQ(result.error().rfind("number out of range at line 1 column ", 0), 0u) << result.error();
 }
 
+// RapidJSON's own scanner refuses these by their spelling; their values fit.
+TEST(ParseNumbers, RangeIsDecidedOnTheValueNotTheSpelling) {
+    EXPECT_EQ(round_trip("0e400"), "0.0");
+    EXPECT_EQ(round_trip("-0E+999"), "-0.0");
+    EXPECT_EQ(round_trip("1" + std::string(310, '0') + "e-300"), "10000000000.0");
+    EXPECT_EQ(round_trip("[0.1e309,\"1e400\",{\"k\":-0e1000}]"), "[1e+308,\"1e400\",{\"k\":-0.0}]");
+    // A number that truly overflows is refused where it starts, as before.
+    for (const std::string& text : {std::string("1e400"), "[1" + std::string(400, '0') + "]", std::string("1.8e308")}) {
+        auto result = parse_json(text);
+        ASSERT_FALSE(result.ok()) << text;
+        EXPECT_EQ(result.error().rfind("number out of range at line 1 column ", 0), 0u) << result.error();
+    }
+    auto column = parse_json("[1, 2e999]");
+    ASSERT_FALSE(column.ok());
+    EXPECT_EQ(column.error(), "number out of range at line 1 column 5");
+}
+
 TEST(ParseObjects, KeysComeOutInByteOrderAndTheLastDuplicateWins) {
     EXPECT_EQ(round_trip(R"({ "type" : "x", "b" : 1, "a" : 2 })"), R"({"a":2,"b":1,"type":"x"})");
     EXPECT_EQ(round_trip(R"({"id":1,"id":2,"command":"status"})"), R"({"command":"status","id":2})");

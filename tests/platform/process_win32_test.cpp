@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <string>
+
 #include "platform/os_error.hpp"
 #include "platform/process.hpp"
+#include "support/child_streams.hpp"
 #include "support/scratch_directory.hpp"
 #include "support/test_process.hpp"
 
@@ -33,6 +38,30 @@ TEST(ChildProcessWin32, AFileThatIsNoProgramIsTheOsError) {
     base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_FALSE(child.ok());
     EXPECT_EQ(child.error(), os_error_text(ERROR_BAD_EXE_FORMAT));
+}
+
+// A front end may hand the runtime inheritable handles of its own; they must
+// not reach the backend and its tree, or the front end never sees the end of
+// a pipe while any of them lives. Here the stray handle is a pipe's writing
+// end: once this process closes its own copy, the reader sees the end at once
+// unless the child holds one too.
+TEST(ChildProcessWin32, OnlyTheStandardHandlesAreInheritedNotOtherInheritableOnes) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE stray_write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &stray_write_end, &inherit, 0));
+    OwnedHandle reader(reinterpret_cast<NativeHandle>(read_end));
+    ProcessStart start;
+    start.program = testing::test_child();
+    start.arguments = {L"hang"};
+    base::Result<ChildProcess> child = start_child_process(start);
+    CloseHandle(stray_write_end);
+    ASSERT_TRUE(child.ok()) << child.error();
+    auto ended = std::async(std::launch::async, [&reader] { return testing::read_to_end(reader); });
+    const bool end_seen = ended.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    child.value().terminate_process();
+    (void)child.value().wait_for_exit();
+    EXPECT_TRUE(end_seen) << "the child holds the stray pipe end";
 }
 
 TEST(ChildProcessWin32, TheProcessIdIsTheSystems) {

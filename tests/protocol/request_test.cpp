@@ -42,6 +42,13 @@ TEST(RequestValidation, EachStepHasItsMessageAndIdRule) {
     EXPECT_EQ(answer_to(R"({"id":1,"command":"status","session":7})"), refusal("Invalid session envelope", "1"));
 }
 
+TEST(RequestValidation, NumbersInRangeAreAcceptedHoweverTheyAreSpelled) {
+    EXPECT_EQ(answer_to(R"({"id":0e400,"command":"status","payload":{"x":-1e-999}})"), "");
+    auto accepted = std::get<RequestEnvelope>(validate_request_line(R"({"id":0e400,"command":"status"})"));
+    EXPECT_EQ(json::to_compact_text(forwarded_request(std::move(accepted))),
+              R"({"command":"status","id":0.0,"payload":{}})");
+}
+
 TEST(RequestValidation, AnUnknownKeyIsRefusedBeforeAnythingElseIsLookedAt) {
     EXPECT_EQ(answer_to(R"({"x":1})"), refusal("Unknown request envelope field", "null"));
     EXPECT_EQ(answer_to(R"({})"), refusal("Request id must be a string or number", "null"));

@@ -20,6 +20,9 @@
 //   stdout TEXT       write TEXT and a line feed to stdout (stderr TEXT alike)
 //   stdout-hex HEX    write the bytes and a line feed (stderr-hex alike)
 //   stdout-repeat N C write N copies of C and a line feed (stderr-repeat alike)
+//   stdout-records N BYTES
+//                     write N event records of about BYTES bytes each, as fast
+//                     as stdout takes them
 //   close-stdin       close standard input
 //   wait-input        read standard input to its end
 //   record            read standard input to its end, then write what this
@@ -36,12 +39,16 @@
 //   sleep MS          pause
 //   exit CODE         exit with CODE
 //   hang              sleep until killed
+//   exec-ignoring-sigchld
+//                     POSIX: become the program given after "--" (with its
+//                     arguments), SIGCHLD ignored as a careless parent leaves it
 //
 // Every request line read (serve, read) is appended to received.log. A verb it
 // does not know, or a number that is none, is a message on stderr and exit
 // status 97, so that a mistyped directive cannot pass for a runtime fault.
 //
 // A new verb is one more row in kVerbs.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <filesystem>
@@ -190,6 +197,25 @@ void start_grandchild(const Child& child, const std::string& millis) {
     if (!platform::start_child_process(start).ok()) platform::exit_process(kGrandchildNotStarted);
 }
 
+// "N BYTES": N records {"n":i,"pad":"ppp...","type":"event"} of BYTES bytes
+// or a little more, written in large pieces.
+void write_records(const std::string& count_and_size) {
+    std::istringstream words(count_and_size);
+    std::string count;
+    std::string size;
+    words >> count >> size;
+    const long long records = number(count);
+    const std::size_t pad = static_cast<std::size_t>(std::max(0LL, number(size) - 40));
+    std::string chunk;
+    for (long long i = 0; i < records; ++i) {
+        chunk += R"({"n":)" + std::to_string(i) + R"(,"pad":")" + std::string(pad, 'p') + R"(","type":"event"})" + "\n";
+        if (chunk.size() >= (1u << 20) || i + 1 == records) {
+            if (!platform::write_stdout(chunk)) return;
+            chunk.clear();
+        }
+    }
+}
+
 void out(const std::string& text) { (void)platform::write_stdout(text + "\n"); }
 void err(const std::string& text) { (void)platform::write_stderr(text + "\n"); }
 
@@ -215,6 +241,7 @@ const Verb kVerbs[] = {
     {"stderr-hex", [](Child&, const std::string& hex) { err(from_hex(hex)); }},
     {"stdout-repeat", [](Child&, const std::string& spec) { out(repeated(spec)); }},
     {"stderr-repeat", [](Child&, const std::string& spec) { err(repeated(spec)); }},
+    {"stdout-records", [](Child&, const std::string& spec) { write_records(spec); }},
     {"close-stdin", [](Child&, const std::string&) { test_child::close_stdin(); }},
     {"wait-input", [](Child& child, const std::string&) { (void)child.input.rest(); }},
     {"record", [](Child& child, const std::string&) { record(child); }},
@@ -226,6 +253,14 @@ const Verb kVerbs[] = {
     {"sleep",
      [](Child&, const std::string& millis) { std::this_thread::sleep_for(std::chrono::milliseconds(number(millis))); }},
     {"exit", [](Child&, const std::string& code) { platform::exit_process(static_cast<int>(number(code))); }},
+    {"exec-ignoring-sigchld",
+     [](Child& child, const std::string&) {
+         const auto dashes = std::find(child.arguments.begin(), child.arguments.end(), platform::os_string_from_utf8("--"));
+         if (dashes == child.arguments.end() ||
+             !test_child::exec_ignoring_sigchld(std::vector<OsString>(dashes + 1, child.arguments.end()))) {
+             refuse("cannot exec", "the program after --");
+         }
+     }},
     {"hang",
      [](Child&, const std::string&) {
          for (;;) std::this_thread::sleep_for(std::chrono::hours(1));

@@ -23,5 +23,9 @@ platform::ChildStdio own_output_streams();
 std::vector<std::pair<std::string, std::string>> os_records();
 // Its environment as the OS gave it, one "NAME=value" entry each.
 std::vector<std::string> environment_entries();
+// POSIX: replaces this process with the program, SIGCHLD ignored across the
+// exec as a careless parent might leave it. False when it cannot (Windows has
+// no such thing).
+bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_arguments);
 
 }  // namespace quern::test_child

@@ -1,7 +1,12 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 #include "support/test_child_os.hpp"
 
@@ -23,10 +28,25 @@ void close_stdin() { ::close(STDIN_FILENO); }
 platform::ChildStdio own_output_streams() { return {platform::kInvalidHandle, STDOUT_FILENO, STDERR_FILENO}; }
 
 std::vector<std::pair<std::string, std::string>> os_records() {
-    std::vector<std::pair<std::string, std::string>> records;
-    for (int fd = 0; fd < 1024; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1) records.emplace_back("fd", std::to_string(fd));
+    // Every open descriptor, however high: the listing's own is left out.
+    std::vector<int> open;
+    DIR* listing = ::opendir("/proc/self/fd");
+    if (listing == nullptr) listing = ::opendir("/dev/fd");
+    if (listing != nullptr) {
+        while (const dirent* entry = ::readdir(listing)) {
+            if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+            const int fd = std::atoi(entry->d_name);
+            if (fd != ::dirfd(listing)) open.push_back(fd);
+        }
+        ::closedir(listing);
+    } else {
+        for (int fd = 0; fd < 1024; ++fd) {
+            if (::fcntl(fd, F_GETFD) != -1) open.push_back(fd);
+        }
     }
+    std::sort(open.begin(), open.end());
+    std::vector<std::pair<std::string, std::string>> records;
+    for (const int fd : open) records.emplace_back("fd", std::to_string(fd));
     return records;
 }
 
@@ -34,6 +54,16 @@ std::vector<std::string> environment_entries() {
     std::vector<std::string> entries;
     for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
     return entries;
+}
+
+bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_arguments) {
+    if (program_and_arguments.empty()) return false;
+    std::signal(SIGCHLD, SIG_IGN);
+    std::vector<char*> argv;
+    for (const platform::OsString& argument : program_and_arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    return false;
 }
 
 }  // namespace quern::test_child

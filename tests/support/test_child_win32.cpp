@@ -35,4 +35,6 @@ std::vector<std::string> environment_entries() {
     return entries;
 }
 
+bool exec_ignoring_sigchld(const std::vector<platform::OsString>&) { return false; }
+
 }  // namespace quern::test_child

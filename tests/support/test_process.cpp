@@ -15,6 +15,7 @@ struct TestProcess::Stream {
     std::string bytes;
     std::size_t taken = 0;  // bytes handed out as whole lines
     bool ended = false;
+    bool held = false;  // the reader waits before its next read
     std::chrono::steady_clock::time_point ended_at;
 
     // With the mutex held.
@@ -62,6 +63,10 @@ TestProcess::TestProcess(platform::OsString program, std::vector<platform::OsStr
     const auto read_until_end = [](platform::OwnedHandle pipe, std::shared_ptr<Stream> stream) {
         char buffer[65536];
         for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(stream->mutex);
+                stream->changed.wait(lock, [&] { return !stream->held; });
+            }
             const platform::ReadOutcome read = platform::read_some(pipe.native(), buffer, sizeof buffer);
             std::lock_guard<std::mutex> lock(stream->mutex);
             if (read.kind != platform::ReadOutcome::Kind::Data) {
@@ -72,6 +77,7 @@ TestProcess::TestProcess(platform::OsString program, std::vector<platform::OsStr
             stream->changed.notify_all();
         }
     };
+    stdout_->held = options.hold_stdout;
     if (options.read_stdout) {
         std::thread(read_until_end, std::move(out.runtime), stdout_).detach();
     } else {
@@ -106,6 +112,12 @@ void TestProcess::send(std::string_view line) {
 }
 
 void TestProcess::close_stdin() { stdin_.close(); }
+
+void TestProcess::resume_stdout() {
+    std::lock_guard<std::mutex> lock(stdout_->mutex);
+    stdout_->held = false;
+    stdout_->changed.notify_all();
+}
 
 std::optional<std::string> TestProcess::next_line(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(stdout_->mutex);

@@ -22,6 +22,9 @@ struct StartOptions {
     // it later is not offered: the reader thread may be blocked in a read,
     // and which of the program's writes would then fail is down to timing.)
     bool read_stdout = true;
+    // True: nothing is read from its stdout until resume_stdout(), as by a
+    // front end that is busy elsewhere; the pipe fills and pushes back.
+    bool hold_stdout = false;
 };
 
 // A program a test starts and talks to as it runs, through pipes for all three
@@ -46,6 +49,8 @@ public:
     // Writes the line and a line feed; a failed write fails the test.
     void send(std::string_view line);
     void close_stdin();
+    // Starts reading its stdout (see StartOptions::hold_stdout).
+    void resume_stdout();
 
     // The next whole line of its stdout, without the line feed, as soon as it
     // is there; nullopt when none came within the time-out or stdout ended.
