@@ -1,5 +1,7 @@
 #include "app/startup.hpp"
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/command_line.hpp"
@@ -40,8 +42,10 @@ int run_session(project::BackendProcess backend) {
     io::start_line_reader(
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stdout_pipe, "piped backend stdout")),
         protocol::kBackendLineLimit, io::EventSource::BackendStdout, events.another());
-    // The stderr reader gets the channel's first handle: the loop keeps none,
-    // so the channel closes for it once all four workers have ended.
+    io::start_termination_watcher(events.another());
+    // The stderr reader gets the channel's first handle: the loop keeps none.
+    // (The termination watcher never lets go of its own, so in a run the
+    // channel stays open and the loop paces itself by its wait.)
     io::start_line_reader(
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stderr_pipe, "piped backend stderr")),
         protocol::kBackendLineLimit, io::EventSource::BackendStderr, std::move(events));
@@ -67,8 +71,16 @@ int run_runtime(const std::vector<platform::OsString>& command_line) {
     }
     base::Result<project::ResolvedProject> resolved = project::resolve_project(parsed.project_path);
     if (!resolved) return fail_startup(resolved.error());
+    // From before the backend starts, a termination request is the loop's to
+    // answer: one that comes before the loop runs waits, counted, for the
+    // watcher to pass it on. Should catching fail, a request ends the runtime
+    // at once as before, and the backend's tree still ends with it.
+    (void)platform::catch_termination_requests();
     base::Result<project::BackendProcess> backend = project::launch_backend(resolved.value());
     if (!backend) return fail_startup(backend.error());
+    if (const std::optional<std::string>& failure = backend.value().process.tree_binding_failure()) {
+        io::write_stderr_line(std::string(protocol::kTreeNotBoundNote) + *failure);
+    }
     return run_session(std::move(backend).value());
 }
 

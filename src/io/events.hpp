@@ -16,6 +16,9 @@ enum class EventSource : std::uint8_t {
     BackendStdout = 1,
     BackendStderr = 2,
     BackendInputWriter = 3,
+    // The OS asked the runtime to end (SIGTERM, Ctrl+C, ...): one event of
+    // kind Line without text per request.
+    TerminationRequest = 4,
 };
 
 // What happened on a stream.

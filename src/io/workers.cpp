@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "json/write.hpp"
+#include "platform/this_process.hpp"
 #include "platform/thread.hpp"
 
 namespace quern::io {
@@ -126,6 +127,21 @@ void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandl
         run_backend_input_writer(std::move(parts->input), std::move(parts->pipe),
                                  std::move(parts->events));
     });
+}
+
+void run_termination_watcher(EventSender events) {
+    for (;;) {
+        platform::wait_for_termination_request();
+        if (events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::TerminationRequest}) !=
+            base::SendResult::Sent) {
+            return;
+        }
+    }
+}
+
+void start_termination_watcher(EventSender events) {
+    auto parts = std::make_shared<EventSender>(std::move(events));
+    platform::spawn_detached_thread([parts] { run_termination_watcher(std::move(*parts)); });
 }
 
 }  // namespace quern::io

@@ -9,10 +9,10 @@
 
 namespace quern::io {
 
-// The four worker threads around the event loop: three line readers (the
-// runtime's stdin, the backend's stdout and stderr) and the backend input
-// writer. Each run_* is a thread's body; each start_* runs it on a new detached
-// worker thread.
+// The worker threads around the event loop: three line readers (the
+// runtime's stdin, the backend's stdout and stderr), the backend input writer
+// and the termination watcher. Each run_* is a thread's body; each start_*
+// runs it on a new detached worker thread.
 
 // How many bytes of lines one reader may have waiting for the loop. A reader
 // whose backlog is full reads nothing more until the loop has caught up, so a
@@ -41,5 +41,12 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 // sends find it closed, then the pipe, so the backend sees the end of its input.
 void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
 void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
+
+// Sends one TerminationRequest event for each termination request the OS
+// delivers (platform::wait_for_termination_request), until a send fails
+// because the loop is gone. Unlike the other workers it has no stream whose
+// end would end it: while the loop runs, the events channel never closes.
+void run_termination_watcher(EventSender events);
+void start_termination_watcher(EventSender events);
 
 }  // namespace quern::io

@@ -6,6 +6,7 @@
 #include "loop/backend_output.hpp"
 #include "loop/requests.hpp"
 #include "loop/supervision.hpp"
+#include "loop/termination.hpp"
 
 namespace quern::loop {
 
@@ -17,6 +18,7 @@ void dispatch(Loop& loop, const io::RuntimeEvent& event) {
         case io::EventSource::BackendStdout: return handle_backend_stdout_event(loop, event);
         case io::EventSource::BackendStderr: return handle_backend_stderr_event(loop, event);
         case io::EventSource::BackendInputWriter: return handle_writer_event(loop, event);
+        case io::EventSource::TerminationRequest: return handle_termination_request(loop, event);
     }
 }
 

@@ -59,8 +59,12 @@ struct LoopState {
     // When the loop first saw the backend gone, and its exit code if readable.
     std::optional<base::TimePoint> backend_exit;
     std::optional<std::uint32_t> exit_code;
+    // How many times the OS asked the runtime to end (SIGTERM, Ctrl+C, ...).
+    int termination_requests = 0;
 
     bool shutting_down() const { return shutdown_deadline.has_value(); }
+    // Asked a second time: the backend's tree has been ended and the loop leaves.
+    bool interrupted() const { return termination_requests >= 2; }
 };
 
 // Where the loop's records go: false when one could not be written.

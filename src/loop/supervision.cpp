@@ -30,6 +30,7 @@ Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
 
 Supervision supervise(Loop& loop) {
     LoopState& state = loop.state;
+    if (state.interrupted()) return Supervision::Leave;
     const base::TimePoint now = loop.io.now();
     if (!state.frontend_output_healthy) loop.begin_shutdown();
     if (state.backend_exit) {
@@ -58,6 +59,7 @@ std::string exit_message(const LoopState& state) {
 
 int run_exit_path(Loop& loop, io::EventReceiver& events) {
     LoopState& state = loop.state;
+    loop.backend.end_leftovers();
     loop.backend_input.release();
     const bool clean = !state.failure_message && state.shutting_down();
     const std::string message = exit_message(state);

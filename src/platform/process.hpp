@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/result.hpp"
@@ -22,18 +24,27 @@ struct ExitPoll {
     OsErrorCode error = 0;        // for Failed: why the state could not be read
 };
 
+// What ties a started child's tree to the runtime (ProcessStart::bind_tree).
+struct TreeBinding {
+    NativeHandle hold = kInvalidHandle;  // Windows: the job object; POSIX: the guard process's pid
+    NativeHandle link = kInvalidHandle;  // POSIX: the writing end of the guard's pipe
+    std::optional<std::string> failure;  // the binding was asked for and the OS refused it: the error text
+};
+
 // A started child process; move-only, the sole owner of the OS's hold on it.
 // Windows: the process and main-thread HANDLEs from CreateProcessW, both closed
 // on destruction. POSIX: the pid, which is also the id of the child's process
 // group when it was started in a group of its own. Destruction neither ends nor
-// reaps the child: on POSIX one dropped before its exit was seen stays a zombie
-// until the runtime itself exits, so its owner polls or waits first.
+// reaps the child itself: on POSIX one dropped before its exit was seen stays a
+// zombie until the runtime itself exits, so its owner polls or waits first. A
+// child whose tree is bound has that tree ended on destruction (end_tree).
 class ChildProcess {
 public:
     ChildProcess() = default;
     // Takes over a started child (see above for what the two values are; POSIX
-    // has no thread value and passes kInvalidHandle).
-    ChildProcess(NativeHandle process, NativeHandle thread) : process_(process), thread_(thread) {}
+    // has no thread value and passes kInvalidHandle) and its tree's binding.
+    ChildProcess(NativeHandle process, NativeHandle thread, TreeBinding tree = {})
+        : process_(process), thread_(thread), tree_(std::move(tree)) {}
     ~ChildProcess() { release(); }
 
     ChildProcess(ChildProcess&& other) noexcept { take(other); }
@@ -71,22 +82,38 @@ public:
     // another process, so a gone child is never signalled.
     bool gone() const { return exit_code_.has_value() || lost_; }
 
+    // Whether the child's tree is bound to the runtime (ProcessStart::bind_tree)
+    // and end_tree has not let go of it yet.
+    bool tree_bound() const { return tree_.hold != kInvalidHandle; }
+    // Why the tree could not be bound, when that was asked for: the OS error text.
+    const std::optional<std::string>& tree_binding_failure() const { return tree_.failure; }
+
+    // Ends at once every process left in the child's bound tree, the child too
+    // if it still runs, but not those that left the tree on purpose, and lets
+    // go of the binding. Windows: TerminateJobObject, then the job is closed.
+    // POSIX: SIGKILL to the child's process group, the guard with it, which is
+    // then reaped. Nothing for a tree that is not bound.
+    void end_tree();
+
 private:
-    void release();  // Windows: closes both handles
+    void release();  // ends a bound tree; Windows: closes both handles
     ExitPoll lost(OsErrorCode error);  // POSIX: a poll failed
     void take(ChildProcess& other) {
         process_ = other.process_;
         thread_ = other.thread_;
+        tree_ = std::move(other.tree_);
         exit_code_ = other.exit_code_;
         lost_ = other.lost_;
         other.process_ = kInvalidHandle;
         other.thread_ = kInvalidHandle;
+        other.tree_ = TreeBinding{};
         other.exit_code_.reset();
         other.lost_ = false;
     }
 
     NativeHandle process_ = kInvalidHandle;
     NativeHandle thread_ = kInvalidHandle;
+    TreeBinding tree_;
     std::optional<std::uint32_t> exit_code_;
     bool lost_ = false;
 };
@@ -108,6 +135,20 @@ struct ProcessStart {
     std::optional<std::vector<OsString>> environment;  // "NAME=value" entries; inherited when absent
     ChildStdio stdio;
     bool new_process_group = false;                 // POSIX: setpgid(0, 0) in the child
+    // The child's whole tree ends with the runtime, however the runtime ends
+    // (a crash and SIGKILL or TerminateProcess included), and sooner by
+    // end_tree; processes that leave the tree on purpose are spared. Windows:
+    // a job object of the runtime's alone, not inheritable, with
+    // JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and JOB_OBJECT_LIMIT_BREAKAWAY_OK; the
+    // child is created suspended and resumed once it is in the job, so none of
+    // its code runs outside it; a process leaves with CREATE_BREAKAWAY_FROM_JOB.
+    // POSIX: the child leads a process group of its own (new_process_group is
+    // implied), which a guard process joins before the child runs any code of
+    // its own; the guard waits for the end of a pipe whose writing end only the
+    // runtime holds, then sends SIGKILL to the group; a process leaves by
+    // setsid or setpgid. Where the OS refuses the binding, the child starts
+    // all the same, unbound, and tree_binding_failure says why.
+    bool bind_tree = false;
 };
 
 // Starts a child. Windows: CreateProcessW with the program as the application
@@ -115,12 +156,14 @@ struct ProcessStart {
 // handle inheritance on, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT and
 // STARTF_USESTDHANDLES; the environment entries must be in CreateProcessW's
 // order (current_environment_with gives them so); new_process_group is not
-// used. POSIX: fork and execve; the child gets SIGPIPE back at its default and
-// an empty signal mask, and every descriptor above 2 is closed on exec, so it
-// inherits nothing but its three streams; a failure in the child before or at
-// execve (e.g. ENOEXEC) is carried back through a close-on-exec pipe, and the
-// child is reaped before this returns. On failure the message is the OS error
-// text alone, and nothing is left behind.
+// used. POSIX: fork and execve; the child gets SIGPIPE back at its default, no
+// handler of the runtime's (a signal the runtime ignores stays ignored but
+// for SIGPIPE and SIGCHLD) and an empty signal mask, and every descriptor
+// above 2 is closed on exec, so it inherits nothing but its three streams; a
+// failure in the child before or at execve (e.g. ENOEXEC) is carried back
+// through a close-on-exec pipe, and the child is reaped before this returns.
+// On failure the message is the OS error text alone, and nothing is left
+// behind.
 base::Result<ChildProcess> start_child_process(const ProcessStart& start);
 
 // A pipe for one standard stream of a child; the child's end is inheritable

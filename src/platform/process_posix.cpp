@@ -1,13 +1,15 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
-#include <csignal>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,10 @@ struct ExecPlan {
     int stdio[3] = {-1, -1, -1};
     bool new_process_group = false;
     int report_fd = -1;
+    // For a bound tree: the pipe on which the runtime lets the child go ahead
+    // once the guard is in place (the child reads one end, closes the other).
+    int go_ahead_fd = -1;
+    int go_ahead_other_end = -1;
     // The descriptors open at the fork, when the system can list them.
     std::optional<std::vector<int>> open_descriptors;
 };
@@ -101,6 +107,19 @@ void close_everything_else_on_exec(const ExecPlan& plan) {
     for (long fd = 3; fd < limit; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
 }
 
+// In the child of a bound start: waits until the runtime has the guard in
+// place. The end of the pipe instead means the runtime is gone before it could
+// bind the tree, and the child goes before running any code of its own.
+void await_go_ahead(const ExecPlan& plan) {
+    ::close(plan.go_ahead_other_end);
+    char go = 0;
+    ssize_t n = 0;
+    do {
+        n = ::read(plan.go_ahead_fd, &go, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) ::_exit(kExecFailedStatus);
+}
+
 [[noreturn]] void run_child(const ExecPlan& plan) {
     if (plan.new_process_group && ::setpgid(0, 0) != 0) fail_in_child(plan.report_fd);
     // An ignored signal stays ignored across execve; the runtime ignores SIGPIPE
@@ -110,9 +129,19 @@ void close_everything_else_on_exec(const ExecPlan& plan) {
     default_action.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &default_action, nullptr);
     ::sigaction(SIGCHLD, &default_action, nullptr);
+    // The runtime's own handlers must not run here once signals are let
+    // through: they would take a signal meant for the child as the runtime's.
+    // (execve would drop them anyway; an inherited ignore is kept.)
+    for (const int caught : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(caught, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            ::sigaction(caught, &default_action, nullptr);
+        }
+    }
     sigset_t no_signals;
     ::sigemptyset(&no_signals);
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+    if (plan.go_ahead_fd >= 0) await_go_ahead(plan);
     // Lift all three above 2 first, so that putting one in place cannot
     // overwrite another that happens to sit at 0, 1 or 2.
     int lifted[3];
@@ -151,6 +180,97 @@ void reap(pid_t pid) {
 
 // Without a pid, waitpid(-1) would reap any child at all.
 constexpr ExitPoll kNoChild{ExitPoll::State::Failed, 0, ECHILD};
+
+// Every signal blocked for this thread while it forks, so that no handler of
+// the runtime's can run in a child before the child has put its own in place.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &saved_);
+    }
+    ~SignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+// In the guard: nothing of the runtime's may stay open but the end of the
+// guard's pipe it watches, now at 0. Held on to, the runtime's standard
+// streams would keep the front end from seeing the runtime's end, and the
+// backend's pipes would keep the backend from seeing its own.
+void keep_only_watched(int watched, const std::optional<std::vector<int>>& open_descriptors) {
+    if (::dup2(watched, 0) < 0) ::_exit(0);
+#ifdef CLOSE_RANGE_CLOEXEC
+    if (::close_range(1, ~0U, 0) == 0) return;
+#endif
+    if (open_descriptors) {
+        for (const int fd : *open_descriptors) {
+            if (fd != 0) ::close(fd);
+        }
+        return;
+    }
+    long limit = ::sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > kMostDescriptorsTried) limit = kMostDescriptorsTried;
+    for (long fd = 1; fd < limit; ++fd) ::close(static_cast<int>(fd));
+}
+
+// The guard, forked from the runtime and never exec'd, so only async-signal-
+// safe calls: it joins the child's group, then waits for the end of the pipe
+// whose writing end only the runtime holds. The runtime's end, however the
+// runtime ends, or its closing the pipe, is the word to end the group; SIGKILL
+// to it reaches the guard as well, which is how the guard ends. Every signal
+// stays blocked, so nothing but SIGKILL (and SIGSTOP) reaches it: a backend
+// signalling its own group does not take the guard along. Nothing is ever
+// written to the pipe, so the wait costs nothing while the runtime lives.
+[[noreturn]] void run_guard(pid_t group, int watched, const std::optional<std::vector<int>>& open_descriptors) {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::sigprocmask(SIG_SETMASK, &all, nullptr);
+    // Not a member, it would signal a group of the runtime's choosing no more.
+    if (::setpgid(0, group) != 0) ::_exit(0);
+    keep_only_watched(watched, open_descriptors);
+    char byte = 0;
+    ssize_t n = 0;
+    do {
+        n = ::read(0, &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) (void)::kill(-group, SIGKILL);
+    ::_exit(0);
+}
+
+// Starts the guard of the child's group; on failure the binding holds nothing
+// and says why.
+TreeBinding start_guard(pid_t group) {
+    TreeBinding binding;
+    base::Result<Pipe> link = create_pipe();
+    if (!link) {
+        binding.failure = link.error();
+        return binding;
+    }
+    const std::optional<std::vector<int>> open_descriptors = list_open_descriptors();
+    const int watched = fd_of(link.value().read.native());
+    const pid_t guard = ::fork();
+    if (guard < 0) {
+        binding.failure = os_error_text(last_os_error());
+        return binding;
+    }
+    if (guard == 0) run_guard(group, watched, open_descriptors);
+    // The guard puts itself in the group too; whichever call comes first, it is
+    // a member once this returns, while the child still waits to be let go.
+    if (::setpgid(guard, group) != 0) {
+        binding.failure = os_error_text(last_os_error());
+        (void)::kill(guard, SIGKILL);
+        reap(guard);
+        return binding;
+    }
+    binding.hold = static_cast<NativeHandle>(guard);
+    binding.link = link.value().write.release();
+    return binding;
+}
 
 }  // namespace
 
@@ -192,7 +312,36 @@ void ChildProcess::terminate_process() {
     if (valid() && !gone()) ::kill(pid_of(process_), SIGKILL);
 }
 
-void ChildProcess::release() { process_ = kInvalidHandle; }
+// Why the group may be signalled here. A process group's id is its leader's
+// pid, and the system hands that number to no new process or group while the
+// group has a member, a zombie included: a process that has exited stays in
+// its group until its parent reaps it. The backend, the leader, may have exited
+// and been reaped long ago, its group living on through what it left behind;
+// once the last of those has gone the number is free, and a new process could
+// lead a new group under it, which SIGKILL to the old id would then reach. The
+// guard closes that gap: it joined the group before the backend ran any code,
+// never leaves it, and only the runtime, its parent, reaps it. So while the
+// guard has not been reaped the group is the backend's, whoever else has left
+// it, and once the guard has been reaped the runtime never signals the group
+// again. The guard reasons the same way about its own SIGKILL to the group: it
+// is a member while it sends it.
+void ChildProcess::end_tree() {
+    if (!tree_bound()) return;
+    const pid_t guard = pid_of(tree_.hold);
+    (void)::kill(-pid_of(process_), SIGKILL);
+    // It is in the group, so this changes nothing, but waiting for it below
+    // must not depend on that.
+    (void)::kill(guard, SIGKILL);
+    close_native_handle(tree_.link);
+    reap(guard);
+    tree_.hold = kInvalidHandle;
+    tree_.link = kInvalidHandle;
+}
+
+void ChildProcess::release() {
+    end_tree();
+    process_ = kInvalidHandle;
+}
 
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     base::Result<Pipe> report = create_pipe();
@@ -214,20 +363,46 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     if (start.environment) envp = c_string_array(*start.environment, nullptr);
     plan.envp = start.environment ? envp.data() : environ;
     if (start.working_directory) plan.working_directory = start.working_directory->c_str();
-    plan.new_process_group = start.new_process_group;
+    plan.new_process_group = start.new_process_group || start.bind_tree;
     plan.report_fd = fd_of(report.value().write.native());
+    Pipe go_ahead;
+    if (start.bind_tree) {
+        base::Result<Pipe> made = create_pipe();
+        if (!made) return base::Failure{made.error()};
+        go_ahead = std::move(made).value();
+        plan.go_ahead_fd = fd_of(go_ahead.read.native());
+        plan.go_ahead_other_end = fd_of(go_ahead.write.native());
+    }
     plan.open_descriptors = list_open_descriptors();
 
-    const pid_t pid = ::fork();
-    if (pid < 0) return base::Failure{os_error_text(last_os_error())};
-    if (pid == 0) run_child(plan);
-    report.value().write.close();
+    TreeBinding tree;
+    pid_t pid = 0;
+    {
+        SignalsBlocked blocked;
+        pid = ::fork();
+        if (pid < 0) return base::Failure{os_error_text(last_os_error())};
+        if (pid == 0) run_child(plan);
+        report.value().write.close();
+        if (start.bind_tree) {
+            go_ahead.read.close();
+            // Here too, so that the group exists for the guard to join whether
+            // or not the child has got that far.
+            (void)::setpgid(pid, pid);
+            tree = start_guard(pid);
+            // Bound or not, the child goes on; only the runtime's end stops it.
+            const char go = 1;
+            (void)write_all(go_ahead.write.native(), std::string_view(&go, 1));
+            go_ahead.write.close();
+        }
+    }
     int error = 0;
     if (child_failed(fd_of(report.value().read.native()), error)) {
         reap(pid);
+        // The guard goes too, with the group that only it still holds.
+        ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle, std::move(tree)).end_tree();
         return base::Failure{os_error_text(static_cast<OsErrorCode>(error))};
     }
-    return ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle);
+    return ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle, std::move(tree));
 }
 
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {

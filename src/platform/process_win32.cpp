@@ -102,7 +102,15 @@ void ChildProcess::terminate_process() {
     if (valid() && !exit_code_) TerminateProcess(win32_handle(process_), 1);
 }
 
+void ChildProcess::end_tree() {
+    if (!tree_bound()) return;
+    TerminateJobObject(win32_handle(tree_.hold), 1);
+    CloseHandle(win32_handle(tree_.hold));
+    tree_.hold = kInvalidHandle;
+}
+
 void ChildProcess::release() {
+    end_tree();
     if (process_ != kInvalidHandle) CloseHandle(win32_handle(process_));
     if (thread_ != kInvalidHandle) CloseHandle(win32_handle(thread_));
     process_ = kInvalidHandle;
@@ -153,6 +161,41 @@ private:
     bool initialized_ = false;
 };
 
+// A job that the system ends, with every process in it, once its last handle
+// is closed: the runtime holds the only one, and the system closes it when the
+// runtime ends, however it ends. Not inheritable, so no child holds it open.
+// A process may still leave it on purpose (CREATE_BREAKAWAY_FROM_JOB).
+base::Result<OwnedHandle> create_tree_job() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return base::Failure{os_error_text(GetLastError())};
+    OwnedHandle owned(native_handle(job));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        return base::Failure{os_error_text(GetLastError())};
+    }
+    return owned;
+}
+
+// Puts the suspended child in the job before it runs anything, then lets it
+// run. A job the runtime itself runs in may refuse (one that nests no other,
+// as with UI limits, or Windows before 8): the child then runs unbound, as a
+// child always did, and the binding says why. Failure: the child could not be
+// resumed; it has been ended.
+base::Status bind_and_resume(const PROCESS_INFORMATION& started, OwnedHandle job, TreeBinding& tree) {
+    if (!AssignProcessToJobObject(win32_handle(job.native()), started.hProcess)) {
+        tree.failure = os_error_text(GetLastError());
+        job.close();
+    }
+    if (ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(started.hProcess, 1);
+        return base::Failure{os_error_text(error)};
+    }
+    tree.hold = job.release();
+    return {};
+}
+
 }  // namespace
 
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
@@ -168,14 +211,29 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     std::wstring command_line = command_line_of(start);
     std::wstring environment;
     if (start.environment) environment = environment_block_of(*start.environment);
+    TreeBinding tree;
+    OwnedHandle job;
+    if (start.bind_tree) {
+        base::Result<OwnedHandle> made = create_tree_job();
+        if (made.ok()) job = std::move(made).value();
+        else tree.failure = made.error();
+    }
+    DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT;
+    if (job.valid()) flags |= CREATE_SUSPENDED;
     PROCESS_INFORMATION started{};
-    const BOOL ok = CreateProcessW(start.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+    const BOOL ok = CreateProcessW(start.program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags,
                                    start.environment ? environment.data() : nullptr,
                                    start.working_directory ? start.working_directory->c_str() : nullptr,
                                    &startup.StartupInfo, &started);
     if (!ok) return base::Failure{os_error_text(GetLastError())};
-    return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread));
+    if (job.valid()) {
+        if (base::Status resumed = bind_and_resume(started, std::move(job), tree); !resumed) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            return base::Failure{resumed.error()};
+        }
+    }
+    return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread), std::move(tree));
 }
 
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {

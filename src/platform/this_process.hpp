@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.hpp"
 #include "platform/handle.hpp"
 #include "platform/os_string.hpp"
 
@@ -29,6 +30,23 @@ NativeHandle standard_input();
 // could not be written, e.g. the reading end has been closed.
 bool write_stdout(std::string_view bytes);
 bool write_stderr(std::string_view bytes);
+
+// Termination requests: the ways the OS asks the runtime to end that a
+// program can catch. POSIX: SIGTERM, SIGINT and SIGHUP (one the runtime was
+// started with ignored, as nohup leaves SIGHUP, stays ignored). Windows: the
+// console's Ctrl+C, Ctrl+Break, close, logoff and shutdown events; on the last
+// three the system ends the process once the handler returns, or after its own
+// time-out, so the handler holds on until the process ends by itself.
+// From this call on, each request is counted for wait_for_termination_request
+// instead of ending the process. Call once, before anything waits. POSIX: the
+// handler only writes to a pipe, a nonblocking one, so it never waits.
+// Failure: the OS error text; the requests then end the process as before.
+base::Status catch_termination_requests();
+
+// Waits for the next request caught, and answers at once for one caught and
+// not yet waited for: one return per request. Without catch_termination_requests
+// it waits for good. One thread waits.
+void wait_for_termination_request();
 
 // Ends the process at once with the code, without waiting for other threads.
 [[noreturn]] void exit_process(int code);

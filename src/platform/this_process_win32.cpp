@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <climits>
+
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
 #include "platform/win32_units.hpp"
@@ -14,6 +16,30 @@ bool write_standard(DWORD which, std::string_view bytes) {
     HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
     return write_all(reinterpret_cast<NativeHandle>(handle), bytes).ok();
+}
+
+// One count a request; made before the handler is installed, never closed.
+HANDLE termination_requests = nullptr;
+
+// Runs on a thread of its own that the system starts for each event.
+BOOL WINAPI on_console_event(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            ReleaseSemaphore(termination_requests, 1, nullptr);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            ReleaseSemaphore(termination_requests, 1, nullptr);
+            // Returning would let the system end the runtime at once, before
+            // the backend was asked to stop; the runtime's own exit ends this
+            // thread, or the system does after its time-out.
+            Sleep(INFINITE);
+            return TRUE;
+        default:
+            return FALSE;
+    }
 }
 
 }  // namespace
@@ -45,6 +71,22 @@ NativeHandle standard_input() { return reinterpret_cast<NativeHandle>(GetStdHand
 bool write_stdout(std::string_view bytes) { return write_standard(STD_OUTPUT_HANDLE, bytes); }
 
 bool write_stderr(std::string_view bytes) { return write_standard(STD_ERROR_HANDLE, bytes); }
+
+base::Status catch_termination_requests() {
+    if (termination_requests != nullptr) return {};
+    HANDLE requests = CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr);
+    if (requests == nullptr) return base::Failure{os_error_text(GetLastError())};
+    termination_requests = requests;
+    if (!SetConsoleCtrlHandler(on_console_event, TRUE)) return base::Failure{os_error_text(GetLastError())};
+    return {};
+}
+
+void wait_for_termination_request() {
+    if (termination_requests == nullptr) {
+        for (;;) Sleep(INFINITE);
+    }
+    WaitForSingleObject(termination_requests, INFINITE);
+}
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
 

@@ -43,6 +43,7 @@ void terminate_process_tree(platform::ChildProcess& backend) {
             (void)poll_until_exit(*killer, kTreeKillerExtraWait);
         }
     }
+    backend.end_tree();
     if (poll_until_exit(backend, kBackendWaitAfterTree)) return;
     backend.terminate_process();
     (void)poll_until_exit(backend, kBackendWaitAfterTerminate);

@@ -25,6 +25,10 @@ public:
     virtual ProcessPoll poll() = 0;
     // Ends the backend and everything it started; blocks a few seconds at most.
     virtual void terminate_tree() = 0;
+    // Ends what is left of the backend's tree as the runtime leaves: whatever
+    // the backend started and left behind, but not what left its tree on
+    // purpose; nothing when the tree could not be bound to the runtime.
+    virtual void end_leftovers() = 0;
 };
 
 // Polls the process every 50 ms until it is seen to have exited with a
@@ -35,9 +39,11 @@ bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds 
 
 // Ends the backend and its descendants: nothing when it has already exited;
 // otherwise its tree is ended (taskkill.exe, given 2 s and, if need be, ended
-// itself and given 0.5 s more / the process group killed), the backend is given
-// 0.5 s, then terminated directly and given 2 s. Blocks about 5 s at most;
-// every failure on the way is silent.
+// itself and given 0.5 s more / the process group killed), then whatever is
+// still in its bound tree (the job, which also holds what taskkill cannot
+// reach / the group again), the backend is given 0.5 s, then terminated
+// directly and given 2 s. Blocks about 5 s at most; every failure on the way
+// is silent.
 void terminate_process_tree(platform::ChildProcess& backend);
 
 // The event loop's view of the real backend process.
@@ -47,6 +53,7 @@ public:
 
     ProcessPoll poll() override;
     void terminate_tree() override { terminate_process_tree(process_); }
+    void end_leftovers() override { process_.end_tree(); }
 
 private:
     platform::ChildProcess& process_;

@@ -33,6 +33,7 @@ platform::ProcessStart backend_start(const ResolvedProject& project) {
     start.working_directory = platform::working_directory_form(project.project_dir);
     start.environment = platform::current_environment_with(backend_environment_changes());
     start.new_process_group = true;
+    start.bind_tree = true;
     return start;
 }
 

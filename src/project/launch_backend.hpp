@@ -9,9 +9,11 @@ namespace quern::project {
 
 // A started backend and the runtime's ends of its three pipes. Each end has one
 // owner at a time: start-up moves each out to the thread that serves it, and
-// the event loop keeps the process. On POSIX the backend leads a process group
-// of its own, whose id is process.process_id(), so that its whole tree can be
-// ended.
+// the event loop keeps the process. Its tree is bound to the runtime
+// (platform::ProcessStart::bind_tree) unless the OS refused, which
+// process.tree_binding_failure() tells. On POSIX the backend leads a process
+// group of its own, whose id is process.process_id(), so that its whole tree
+// can be ended.
 struct BackendProcess {
     platform::ChildProcess process;
     platform::OwnedHandle stdin_pipe;   // the runtime writes the backend's input here
@@ -26,9 +28,12 @@ struct BackendProcess {
 // PYTHONIOENCODING=utf-8 set and PYTHONHOME and PYTHONPATH removed (on Windows
 // in any letter case); with three new pipes as its standard streams, and, on
 // POSIX, in a process group of its own. Windows starts it without a console
-// window. The runtime's copies of the child's pipe ends are closed before this
-// returns. On failure, "Failed to start project Python: " + OS error text, and
-// nothing is left behind: no process, no pipe. Made once per run; never retried.
+// window. Its tree is bound to the runtime: it ends when the runtime does,
+// however the runtime ends; where the OS refuses that, the backend starts
+// unbound all the same. The runtime's copies of the child's pipe ends are
+// closed before this returns. On failure, "Failed to start project Python: " +
+// OS error text, and nothing is left behind: no process, no pipe. Made once per
+// run; never retried.
 base::Result<BackendProcess> launch_backend(const ResolvedProject& project);
 
 }  // namespace quern::project

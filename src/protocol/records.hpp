@@ -40,5 +40,9 @@ inline constexpr std::string_view kInvalidRecordNote = "[quern-runtime] Ignored 
 inline constexpr std::string_view kOversizedStderrNote = "[quern-runtime] Oversized backend stderr line discarded";
 inline constexpr std::string_view kInvalidUtf8StderrNote = "[quern-runtime] Invalid UTF-8 backend stderr line discarded";
 inline constexpr std::string_view kStderrReadFailedNote = "[quern-runtime] Backend stderr read failed: ";
+// Followed by the OS error text: the backend runs, but its processes are not
+// ended by the system should the runtime end abruptly.
+inline constexpr std::string_view kTreeNotBoundNote =
+    "[quern-runtime] Backend processes are not bound to the runtime and may outlive it: ";
 
 }  // namespace quern::protocol

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 
 namespace quern::testing {
 
 // True once the process is gone (a zombie waiting to be reaped counts as gone).
 bool process_is_gone(unsigned long pid);
+// Waits until the process is gone, looking every 20 ms; false when it is
+// still there after the limit.
+bool gone_within(unsigned long pid, std::chrono::milliseconds limit);
 // Ends a process a test left behind; nothing when it is gone already.
 void kill_process(unsigned long pid);
 // The most memory the process has had resident so far, in MiB; nothing where

@@ -1,7 +1,11 @@
 #include "temp_project.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <thread>
 
 #include "support/test_process.hpp"
 
@@ -53,6 +57,41 @@ std::vector<std::string> TempProject::lines_of(const std::string& name) const {
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
     return lines;
+}
+
+namespace {
+
+// Looks at the project's files every 20 ms for up to 30 s until found says yes.
+template <typename Found>
+bool await_file(Found found) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!found()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<unsigned long> TempProject::await_pid(const std::string& name) const {
+    std::optional<unsigned long> pid;
+    (void)await_file([&] {
+        std::ifstream file(root_ / name, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        // A file still being written has no line feed yet.
+        if (text.empty() || text.back() != '\n') return false;
+        pid = std::stoul(text);
+        return true;
+    });
+    return pid;
+}
+
+bool TempProject::await_line(const std::string& name, const std::string& line) const {
+    return await_file([&] {
+        const std::vector<std::string> lines = lines_of(name);
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    });
 }
 
 std::vector<platform::OsString> TempProject::runtime_arguments() const {

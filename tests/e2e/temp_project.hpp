@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ public:
     void script(const std::string& directives) const;
     // The lines of a file the backend wrote, e.g. received.log.
     std::vector<std::string> lines_of(const std::string& name) const;
+    // The process id a program of the backend's tree wrote to the file (the
+    // pid-file directive), once the file holds a whole line; nothing when it
+    // has not within 30 s.
+    std::optional<unsigned long> await_pid(const std::string& name) const;
+    // Waits up to 30 s for the file to hold the line; false when it does not.
+    bool await_line(const std::string& name, const std::string& line) const;
     std::vector<platform::OsString> runtime_arguments() const;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "io/workers.hpp"
@@ -9,6 +10,7 @@
 #include "json/write.hpp"
 #include "line_source.hpp"
 #include "platform/handle.hpp"
+#include "platform/this_process.hpp"
 
 namespace quern::io {
 namespace {
@@ -190,6 +192,25 @@ TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
     EXPECT_EQ(backend.next(), R"("last")");
     EXPECT_EQ(backend.next(), std::nullopt);
 }
+
+#ifndef _WIN32
+// raise() delivers the signal as kill() from outside would; the console events
+// of Windows cannot be made without a console.
+TEST(TerminationWatcher, SendsOneEventForEachRequest) {
+    ASSERT_TRUE(platform::catch_termination_requests().ok());
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    start_termination_watcher(std::move(sender));
+    for (const int request : {SIGTERM, SIGINT, SIGHUP}) {
+        ASSERT_EQ(std::raise(request), 0);
+        RuntimeEvent event = next_event(events);
+        EXPECT_EQ(event.source, EventSource::TerminationRequest);
+        EXPECT_EQ(event.kind, LineEventKind::Line);
+        EXPECT_EQ(event.text, "");
+    }
+    RuntimeEvent none;
+    EXPECT_EQ(events.receive_for(100ms, none), EventReceiver::Wait::TimedOut);
+}
+#endif
 
 }  // namespace
 }  // namespace quern::io

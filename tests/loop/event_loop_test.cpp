@@ -174,6 +174,47 @@ TEST_F(LoopFixture, ABackendThatCannotBePolledIsEndedAndTheStopIsUnclean) {
                            R"j({"error":"Failed to supervise backend: Access is denied. (os error 5)","type":"fatal"})j"}));
 }
 
+TEST_F(LoopFixture, TheExitPathEndsWhatTheBackendLeftBehind) {
+    backend.script = {exited(0)};
+    send(EventSource::RuntimeStdin, LineEventKind::Closed);
+    backend_streams_end();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(backend.leftovers_ended, 1);
+    EXPECT_EQ(backend.terminations, 0);
+}
+
+TEST_F(LoopFixture, ATerminationRequestStopsTheRunAsTheEndOfInputWould) {
+    backend.script = {running(), exited(0)};
+    request(R"({"id":7,"command":"status"})");
+    send(EventSource::TerminationRequest, LineEventKind::Line);
+    backend_says(R"({"type":"response","id":7,"ok":true,"result":{}})");
+    request(R"({"id":8,"command":"status"})");
+    backend_streams_end();
+    EXPECT_EQ(run(/*close_channel=*/false), 0);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"({"id":7,"ok":true,"result":{},"type":"response"})",
+                           R"({"error":"Runtime is shutting down","id":8,"ok":false,"type":"response"})"}));
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{R"({"command":"status","id":7,"payload":{}})", kShutdownRecord}));
+    EXPECT_EQ(backend.terminations, 0);
+}
+
+TEST_F(LoopFixture, ASecondTerminationRequestEndsTheTreeAtOnceAndTheRunIsInterrupted) {
+    backend.script = {running()};
+    request(R"({"id":"g","command":"generate"})");
+    send(EventSource::TerminationRequest, LineEventKind::Line);
+    send(EventSource::TerminationRequest, LineEventKind::Line);
+    send(EventSource::TerminationRequest, LineEventKind::Line);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(backend.terminations, 1);
+    EXPECT_EQ(backend.leftovers_ended, 1);
+    // Not a moment of the grace period is waited out.
+    EXPECT_LT(clock - start, 1s);
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           R"({"error":"Runtime interrupted","id":"g","ok":false,"type":"response"})",
+                           R"({"error":"Runtime interrupted","type":"fatal"})"}));
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{R"({"command":"generate","id":"g","payload":{}})", kShutdownRecord}));
+}
+
 TEST(ExitMessage, NamesTheExitCodeInDecimalOrHex) {
     LoopState state;
     EXPECT_EQ(exit_message(state), "Python backend exited");

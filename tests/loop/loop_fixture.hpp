@@ -25,6 +25,7 @@ struct ScriptedBackend : project::ProcessControl {
     project::ProcessPoll last;
     int polls = 0;
     int terminations = 0;
+    int leftovers_ended = 0;
     project::ProcessPoll after_termination{project::ProcessPoll::State::Exited, 1, {}};
 
     project::ProcessPoll poll() override {
@@ -39,6 +40,7 @@ struct ScriptedBackend : project::ProcessControl {
         ++terminations;
         script = {after_termination};
     }
+    void end_leftovers() override { ++leftovers_ended; }
 };
 
 inline project::ProcessPoll running() { return {project::ProcessPoll::State::Running, 0, {}}; }

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <filesystem>
+#include <thread>
 
 #ifdef __linux__
 #include <linux/filter.h>
@@ -18,6 +21,7 @@
 #endif
 
 #include "platform/process.hpp"
+#include "platform/this_process.hpp"
 #include "support/child_streams.hpp"
 #include "support/recording.hpp"
 #include "support/scratch_directory.hpp"
@@ -126,6 +130,42 @@ int start_without_close_range() {
     return recording.descriptors == std::vector<std::string>{"0", "1", "2"} ? 0 : 7;
 }
 
+// The same for a bound child, whose guard must close what it was forked with
+// by the listing too (as it always does on macOS): were it to hold the
+// runtime's end of the child's input, the child would never see its end.
+int start_bound_without_close_range() {
+    if (!forbid_close_range()) return 2;
+    // A wait that never ends fails the test rather than hang it.
+    ::alarm(30);
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    if (!input.ok() || !output.ok()) return 3;
+    ProcessStart start;
+    start.program = test_child();
+    start.arguments = {"record"};
+    start.stdio.input = input.value().child.native();
+    start.stdio.output = output.value().child.native();
+    start.bind_tree = true;
+    base::Result<ChildProcess> child = start_child_process(start);
+    if (!child.ok() || !child.value().tree_bound()) return 4;
+    input.value().child.close();
+    output.value().child.close();
+    input.value().runtime.close();
+    const testing::Recording recording = testing::parse_recording(testing::read_to_end(output.value().runtime));
+    if (child.value().wait_for_exit().exit_code != 0) return 5;
+    return recording.descriptors == std::vector<std::string>{"0", "1", "2"} ? 0 : 6;
+}
+
+TEST(ChildProcessPosix, WithoutCloseRangeTheGuardOfABoundChildHoldsNothingOfTheRuntimes) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(start_bound_without_close_range());
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(ChildProcessPosix, WithoutCloseRangeOnlyTheThreeStreamsAreInheritedEvenFromHighDescriptors) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
@@ -175,6 +215,86 @@ TEST(ChildProcessPosix, AMissingWorkingDirectoryIsAFailedStart) {
     ASSERT_FALSE(child.ok());
     EXPECT_EQ(child.error(), "No such file or directory (os error 2)");
     EXPECT_TRUE(no_child_left());
+}
+
+TEST(BoundTreePosix, TheChildLeadsAGroupOfItsOwnThatItsGuardHoldsUntilTheTreeIsEnded) {
+    ASSERT_TRUE(no_child_left());
+    ProcessStart start;
+    start.program = test_child();
+    start.arguments = {"exit 0"};
+    start.bind_tree = true;
+    base::Result<ChildProcess> child = start_child_process(start);
+    ASSERT_TRUE(child.ok()) << child.error();
+    const auto pid = static_cast<pid_t>(child.value().process_id());
+    EXPECT_EQ(::getpgid(pid), pid);
+    EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
+    // The leader has been reaped, yet its group lives on through the guard,
+    // so the group's id can be no one else's.
+    EXPECT_EQ(::kill(-pid, 0), 0);
+    child.value().end_tree();
+    errno = 0;
+    EXPECT_EQ(::kill(-pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    // The guard has been reaped: nothing is left behind.
+    EXPECT_TRUE(no_child_left());
+}
+
+TEST(BoundTreePosix, DroppingABoundChildEndsItsTreeAndLeavesOnlyTheChildToReap) {
+    ASSERT_TRUE(no_child_left());
+    testing::ScratchDirectory scratch;
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    ASSERT_TRUE(output.ok());
+    ProcessStart start;
+    start.program = test_child();
+    start.arguments = {"grandchild 60000", "hang"};
+    start.working_directory = scratch.path().native();
+    start.stdio.output = output.value().child.native();
+    start.bind_tree = true;
+    base::Result<ChildProcess> child = start_child_process(start);
+    ASSERT_TRUE(child.ok()) << child.error();
+    output.value().child.close();
+    const auto pid = static_cast<pid_t>(child.value().process_id());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(scratch.path() / "grandchild.pid") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    { ChildProcess dropped = std::move(child).value(); }
+    // The grandchild shares the child's stdout: its end means both are gone.
+    EXPECT_TRUE(testing::pipe_ends_within(std::move(output.value().runtime), std::chrono::seconds(20)));
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    // The guard has been reaped with the tree's end.
+    EXPECT_TRUE(no_child_left());
+}
+
+// Run in a process of its own, since catching is for the process's life. The
+// exit status says which step failed.
+int catch_in_a_fresh_process() {
+    // A wait that never returns fails the test rather than hang it.
+    ::alarm(30);
+    // As nohup leaves it: the runtime keeps it that way.
+    std::signal(SIGHUP, SIG_IGN);
+    if (!catch_termination_requests().ok()) return 2;
+    ::raise(SIGHUP);
+    struct sigaction hangup {};
+    if (::sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) return 3;
+    // Caught, they no longer end the process: each is one request.
+    ::raise(SIGTERM);
+    ::raise(SIGINT);
+    wait_for_termination_request();
+    wait_for_termination_request();
+    return 0;
+}
+
+TEST(TerminationRequestsPosix, SigtermAndSigintAreCaughtAsOneRequestEachAndAnIgnoredSighupStaysIgnored) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(catch_in_a_fresh_process());
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

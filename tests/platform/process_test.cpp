@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "platform/environment.hpp"
 #include "platform/os_error.hpp"
 #include "platform/process.hpp"
@@ -151,6 +155,72 @@ TEST(ChildProcessStart, PipesCarryBytesBothWays) {
     EXPECT_EQ(parse_recording(read_to_end(output.value().runtime)).input, "ping\n");
     EXPECT_EQ(read_to_end(error.value().runtime), "recorded\n");
     expect_exited(child.wait_for_exit(), 0);
+}
+
+using namespace std::chrono_literals;
+using testing::pipe_ends_within;
+
+bool file_appears_within(const std::filesystem::path& file, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!std::filesystem::exists(file)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// A bound child and a child of its own, sharing one stdout: the pipe ends only
+// once both are gone.
+struct BoundFamily {
+    ChildProcess child;
+    OwnedHandle output;
+};
+
+BoundFamily start_bound_family(const testing::ScratchDirectory& scratch) {
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    EXPECT_TRUE(output.ok());
+    if (!output.ok()) return {};
+    ProcessStart start = helper_start({"grandchild 60000", "hang"});
+    start.working_directory = testing::os_path(scratch.path());
+    start.stdio.output = output.value().child.native();
+    start.bind_tree = true;
+    ChildProcess child = start_ok(start);
+    output.value().child.close();
+    EXPECT_TRUE(child.tree_bound());
+    EXPECT_EQ(child.tree_binding_failure(), std::nullopt);
+    // Once it is written, the grandchild runs.
+    EXPECT_TRUE(file_appears_within(scratch.path() / "grandchild.pid", 30s));
+    return {std::move(child), std::move(output.value().runtime)};
+}
+
+TEST(BoundTree, EndingItEndsTheChildAndWhatTheChildStarted) {
+    testing::ScratchDirectory scratch;
+    BoundFamily family = start_bound_family(scratch);
+    family.child.end_tree();
+    EXPECT_FALSE(family.child.tree_bound());
+    expect_exited(family.child.wait_for_exit(), kTerminatedExitCode);
+    EXPECT_TRUE(pipe_ends_within(std::move(family.output), 20s));
+    family.child.end_tree();  // a second time: nothing left to do
+}
+
+// The binding holds on to none of the runtime's descriptors: a child still
+// sees the end of its input, and the runtime the end of the child's output.
+TEST(BoundTree, TheChildsPipesEndAsTheyWould) {
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    base::Result<ChildPipe> output = create_child_stdio_pipe(ChildEnd::Writes);
+    ASSERT_TRUE(input.ok() && output.ok());
+    ProcessStart start = helper_start({"wait-input"});
+    start.stdio.input = input.value().child.native();
+    start.stdio.output = output.value().child.native();
+    start.bind_tree = true;
+    ChildProcess child = start_ok(start);
+    input.value().child.close();
+    output.value().child.close();
+    input.value().runtime.close();
+    const bool ended = pipe_ends_within(std::move(output.value().runtime), 20s);
+    if (!ended) child.terminate_process();
+    EXPECT_TRUE(ended);
+    expect_exited(child.wait_for_exit(), ended ? 0 : kTerminatedExitCode);
 }
 
 }  // namespace

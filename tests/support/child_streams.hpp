@@ -1,7 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/handle.hpp"
 
@@ -29,6 +33,18 @@ inline bool write_and_close(platform::OwnedHandle& end, std::string_view text) {
     const bool written = platform::write_all(end.native(), text).ok();
     end.close();
     return written;
+}
+
+// Whether every writer of the pipe has closed it within the limit, the bytes
+// unread. The reader is left behind when not, so a failing test does not hang.
+inline bool pipe_ends_within(platform::OwnedHandle end, std::chrono::seconds limit) {
+    auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> seen = ended->get_future();
+    std::thread([end = std::move(end), ended]() mutable {
+        (void)read_to_end(end);
+        ended->set_value();
+    }).detach();
+    return seen.wait_for(limit) == std::future_status::ready;
 }
 
 }  // namespace quern::testing

@@ -36,12 +36,22 @@
 //   grandchild MS     start a copy of itself that shares this one's stdout and
 //                     stderr (not its stdin), writes its process id to
 //                     grandchild.pid and lives MS ms; it is never waited for
+//   detached-child MS start a copy of itself that has left this one's process
+//                     tree on purpose (POSIX: a session of its own; Windows:
+//                     broken away from the job), with its streams on the null
+//                     device, writes its process id to detached.pid and lives
+//                     MS ms; it is never waited for
 //   sleep MS          pause
 //   exit CODE         exit with CODE
 //   hang              sleep until killed
 //   exec-ignoring-sigchld
 //                     POSIX: become the program given after "--" (with its
 //                     arguments), SIGCHLD ignored as a careless parent leaves it
+//   job-without-breakaway
+//                     Windows: join a new job object that lets no process
+//                     break away and has a UI limit (so that Windows nests no
+//                     other job in it), run the program given after "--" with
+//                     this one's standard streams and exit with its exit status
 //
 // Every request line read (serve, read) is appended to received.log. A verb it
 // does not know, or a number that is none, is a message on stderr and exit
@@ -197,6 +207,22 @@ void start_grandchild(const Child& child, const std::string& millis) {
     if (!platform::start_child_process(start).ok()) platform::exit_process(kGrandchildNotStarted);
 }
 
+void start_detached(const Child& child, const std::string& millis) {
+    const std::string pause = "sleep " + std::to_string(number(millis));
+    if (!test_child::start_detached_copy(test_child::own_path(child.arguments.at(0)),
+                                         {platform::os_string_from_utf8("pid-file detached.pid"),
+                                          platform::os_string_from_utf8(pause)})) {
+        platform::exit_process(kGrandchildNotStarted);
+    }
+}
+
+// The program and its arguments after "--".
+std::vector<OsString> passengers(const Child& child) {
+    const auto dashes = std::find(child.arguments.begin(), child.arguments.end(), platform::os_string_from_utf8("--"));
+    if (dashes == child.arguments.end() || dashes + 1 == child.arguments.end()) refuse("no program", "after --");
+    return std::vector<OsString>(dashes + 1, child.arguments.end());
+}
+
 // "N BYTES": N records {"n":i,"pad":"ppp...","type":"event"} of BYTES bytes
 // or a little more, written in large pieces.
 void write_records(const std::string& count_and_size) {
@@ -250,16 +276,19 @@ const Verb kVerbs[] = {
          std::ofstream(name, std::ios::binary) << test_child::own_process_id() << '\n';
      }},
     {"grandchild", [](Child& child, const std::string& millis) { start_grandchild(child, millis); }},
+    {"detached-child", [](Child& child, const std::string& millis) { start_detached(child, millis); }},
     {"sleep",
      [](Child&, const std::string& millis) { std::this_thread::sleep_for(std::chrono::milliseconds(number(millis))); }},
     {"exit", [](Child&, const std::string& code) { platform::exit_process(static_cast<int>(number(code))); }},
     {"exec-ignoring-sigchld",
      [](Child& child, const std::string&) {
-         const auto dashes = std::find(child.arguments.begin(), child.arguments.end(), platform::os_string_from_utf8("--"));
-         if (dashes == child.arguments.end() ||
-             !test_child::exec_ignoring_sigchld(std::vector<OsString>(dashes + 1, child.arguments.end()))) {
-             refuse("cannot exec", "the program after --");
-         }
+         if (!test_child::exec_ignoring_sigchld(passengers(child))) refuse("cannot exec", "the program after --");
+     }},
+    {"job-without-breakaway",
+     [](Child& child, const std::string&) {
+         const std::optional<int> status = test_child::run_in_closed_job(passengers(child));
+         if (!status) refuse("cannot run in a job", "the program after --");
+         platform::exit_process(*status);
      }},
     {"hang",
      [](Child&, const std::string&) {

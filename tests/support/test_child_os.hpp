@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,5 +28,15 @@ std::vector<std::string> environment_entries();
 // exec as a careless parent might leave it. False when it cannot (Windows has
 // no such thing).
 bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_arguments);
+// Starts the program with the arguments outside this process's tree, as a
+// backend that detaches a child on purpose does: POSIX in a session of its own
+// (setsid), Windows broken away from this process's job
+// (CREATE_BREAKAWAY_FROM_JOB); its standard streams on the null device; never
+// waited for. False when it could not be started.
+bool start_detached_copy(const platform::OsString& program, const std::vector<platform::OsString>& arguments);
+// Windows: joins a new job object that forbids breaking away and has a UI
+// limit, runs the program with this process's standard streams and answers
+// its exit status. Nothing when that cannot be done (POSIX never can).
+std::optional<int> run_in_closed_job(const std::vector<platform::OsString>& program_and_arguments);
 
 }  // namespace quern::test_child

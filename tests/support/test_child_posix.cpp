@@ -66,4 +66,22 @@ bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_ar
     return false;
 }
 
+bool start_detached_copy(const platform::OsString& program, const std::vector<platform::OsString>& arguments) {
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const platform::OsString& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        const int null_device = ::open("/dev/null", O_RDWR);
+        if (::setsid() < 0 || null_device < 0) ::_exit(90);
+        for (int fd = 0; fd < 3; ++fd) ::dup2(null_device, fd);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(90);
+    }
+    return true;
+}
+
+std::optional<int> run_in_closed_job(const std::vector<platform::OsString>&) { return std::nullopt; }
+
 }  // namespace quern::test_child

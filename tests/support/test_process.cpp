@@ -113,6 +113,8 @@ void TestProcess::send(std::string_view line) {
 
 void TestProcess::close_stdin() { stdin_.close(); }
 
+void TestProcess::kill() { process_.terminate_process(); }
+
 void TestProcess::resume_stdout() {
     std::lock_guard<std::mutex> lock(stdout_->mutex);
     stdout_->held = false;

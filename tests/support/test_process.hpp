@@ -49,6 +49,9 @@ public:
     // Writes the line and a line feed; a failed write fails the test.
     void send(std::string_view line);
     void close_stdin();
+    // Ends it at once, in the one way no program can catch (SIGKILL,
+    // TerminateProcess), as a crash or a task manager would.
+    void kill();
     // Starts reading its stdout (see StartOptions::hold_stdout).
     void resume_stdout();
 

@@ -1,0 +1,15 @@
+#include "loop/termination.hpp"
+
+namespace quern::loop {
+
+void handle_termination_request(Loop& loop, const io::RuntimeEvent&) {
+    LoopState& state = loop.state;
+    ++state.termination_requests;
+    if (state.termination_requests == 1) return loop.begin_shutdown();
+    if (state.termination_requests == 2) {
+        state.failure_message = "Runtime interrupted";
+        loop.backend.terminate_tree();
+    }
+}
+
+}  // namespace quern::loop
