@@ -69,6 +69,7 @@ int run_exit_path(Loop& loop, io::EventReceiver& events) {
         }
     }
     if (!clean) (void)loop.io.emit(protocol::fatal_record(message));
+    (void)loop.io.flush();
     events.close();
     return clean ? base::kExitClean : base::kExitUnclean;
 }
