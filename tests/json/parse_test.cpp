@@ -56,6 +56,18 @@ TEST(ParseNumbers, RangeIsDecidedOnTheValueNotTheSpelling) {
         ASSERT_FALSE(result.ok()) << text;
         EXPECT_EQ(result.error().rfind("number out of range at line 1 column ", 0), 0u) << result.error();
     }
+    // A second exponent after such a number is refused exactly as before, not
+    // carried into the number.
+    const std::pair<std::string, std::string> malformed[] = {
+        {"0e400e5", "number out of range at line 1 column 1"},
+        {"[0e100E1]", "expected `,` or `]` at line 1 column 7"},
+        {"-0e999e-1", "number out of range at line 1 column 1"},
+    };
+    for (const auto& [text, message] : malformed) {
+        auto result = parse_json(text);
+        ASSERT_FALSE(result.ok()) << text;
+        EXPECT_EQ(result.error(), message) << text;
+    }
     auto column = parse_json("[1, 2e999]");
     ASSERT_FALSE(column.ok());
     EXPECT_EQ(column.error(), "number out of range at line 1 column 5");
