@@ -118,6 +118,10 @@ private:
         token_end_ = at_ + length;
         const std::string_view number = text_.substr(at_, length);
         if (!rapidjson_may_refuse(number) || !number_from_text(number)) return;
+        // The shown zero has no exponent, so an 'e' after the token would carry
+        // RapidJSON on into one ("0e400e5" read as 0.000e5); such text is wrong
+        // after any number, and shown as it is RapidJSON refuses it.
+        if (token_end_ < text_.size() && (text_[token_end_] == 'e' || text_[token_end_] == 'E')) return;
         shown_zero_begin_ = at_;
         shown_zero_end_ = token_end_;
         sign_length_ = c == '-' ? 1 : 0;
