@@ -79,7 +79,7 @@ std::optional<Value> number_from_text(std::string_view text) {
         if (leading_exponent(text) >= 0) return std::nullopt;
         return Value::from_double(text.front() == '-' ? -0.0 : 0.0);
     }
-    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    if (ec != std::errc()) return std::nullopt;
     return Value::from_double(d);
 }
 

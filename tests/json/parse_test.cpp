@@ -73,6 +73,22 @@ TEST(ParseNumbers, RangeIsDecidedOnTheValueNotTheSpelling) {
     EXPECT_EQ(column.error(), "number out of range at line 1 column 5");
 }
 
+// A number whose value fits but whose spelling RapidJSON refuses, followed by
+// a second exponent: the first exponent ends the number, and the text is wrong
+// from the second on.
+TEST(ParseNumbers, ASecondExponentIsRefusedHoweverTheFirstIsSpelled) {
+    const auto error_of = [](const std::string& text) {
+        auto result = parse_json(text);
+        return result.ok() ? std::string("accepted") : result.error();
+    };
+    EXPECT_EQ(error_of("1e-400e5"), "trailing characters at line 1 column 7");
+    EXPECT_EQ(error_of("[-1e-400E1]"), "expected `,` or `]` at line 1 column 9");
+    for (const std::string& text : {std::string("{\"k\":1e100e5}"), std::string("0e400e5"),
+                                    "1" + std::string(310, '0') + "e-300e1"}) {
+        EXPECT_FALSE(parse_json(text).ok()) << text;
+    }
+}
+
 TEST(ParseObjects, KeysComeOutInByteOrderAndTheLastDuplicateWins) {
     EXPECT_EQ(round_trip(R"({ "type" : "x", "b" : 1, "a" : 2 })"), R"({"a":2,"b":1,"type":"x"})");
     EXPECT_EQ(round_trip(R"({"id":1,"id":2,"command":"status"})"), R"({"command":"status","id":2})");
