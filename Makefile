@@ -4,7 +4,9 @@
 #   make test         install what is missing, then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, a short run of every fuzz target, and
-#                     the Windows build under Wine
+#                     the Windows build under Wine; the fault soak runs
+#                     SOAK_SECONDS (60) natively and under Wine,
+#                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
 #   make build        native release build: build/release/bin/quern-runtime
 #   make bench        throughput of parsing, rewriting, validation, line cutting
@@ -22,6 +24,11 @@
 .PHONY: check-layers all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fuzz fuzz-build fuzz-smoke fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
+
+# How long the random fault soak (tests/e2e/faults_soak_test.cpp) runs; it
+# prints its seed, and QUERN_SOAK_SEED repeats a run.
+SOAK_SECONDS ?= 60
+SANITIZER_SOAK_SECONDS ?= 30
 
 all: build
 
@@ -64,20 +71,24 @@ check-layers:
 test-native:
 	cmake --preset debug
 	cmake --build --preset debug
-	ctest --preset debug
+	QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset debug
 
+# The sanitizer presets leave out the slow tests; the soak runs on its own,
+# for a shorter time.
 test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+	QUERN_SOAK_SECONDS=$(SANITIZER_SOAK_SECONDS) ctest --test-dir build/asan -L soak --output-on-failure --no-tests=error
 
 test-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+	QUERN_SOAK_SECONDS=$(SANITIZER_SOAK_SECONDS) ctest --test-dir build/tsan -L soak --output-on-failure --no-tests=error
 
 test-windows: windows
-	$(WINE_ENV) ctest --preset windows
+	$(WINE_ENV) QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset windows
 
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 20

@@ -26,6 +26,13 @@ Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
     return Supervision::Leave;
 }
 
+// The backend has gone, but what it started may live on (holding its pipes,
+// say); the run does not end before its whole tree has.
+Supervision leave_after_exit(Loop& loop) {
+    loop.backend.terminate_tree();
+    return Supervision::Leave;
+}
+
 }  // namespace
 
 Supervision supervise(Loop& loop) {
@@ -33,8 +40,7 @@ Supervision supervise(Loop& loop) {
     const base::TimePoint now = loop.io.now();
     if (!state.frontend_output_healthy) loop.begin_shutdown();
     if (state.backend_exit) {
-        if (output_drained(state)) return Supervision::Leave;
-        if (now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
+        if (output_drained(state) || now - *state.backend_exit > kDrainWindow) return leave_after_exit(loop);
         return enforce_deadline(loop, now);
     }
     ProcessPoll poll = loop.backend.poll();
@@ -46,7 +52,7 @@ Supervision supervise(Loop& loop) {
     if (poll.state == ProcessPoll::State::Exited) {
         state.exit_code = poll.exit_code;
         state.backend_exit = now;
-        if (output_drained(state)) return Supervision::Leave;
+        if (output_drained(state)) return leave_after_exit(loop);
     }
     return enforce_deadline(loop, now);
 }

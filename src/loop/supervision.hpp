@@ -15,10 +15,11 @@ inline constexpr std::chrono::seconds kDrainWindow{1};
 enum class Supervision { GoOn, Leave };
 
 // Run after every wait of the loop. Leaves when the backend has exited and
-// both its output streams have ended, when the drain window after its exit
-// has passed, when it can no longer be polled (after ending its tree; a
-// failure), or when the shutdown deadline has been reached (after ending its
-// tree). A failed record write begins the shutdown here.
+// both its output streams have ended, or when the drain window after its exit
+// has passed (either way after ending what is left of its tree), when it can
+// no longer be polled (after ending its tree; a failure), or when the shutdown
+// deadline has been reached (after ending its tree). A failed record write
+// begins the shutdown here.
 Supervision supervise(Loop& loop);
 
 // The failure message when there is one, else "Python backend exited" with

@@ -33,11 +33,11 @@ public:
 // even with a time-out of zero.
 bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout);
 
-// Ends the backend and its descendants: nothing when it has already exited;
-// otherwise its tree is ended (taskkill.exe, given 2 s and, if need be, ended
-// itself and given 0.5 s more / the process group killed), the backend is given
-// 0.5 s, then terminated directly and given 2 s. Blocks about 5 s at most;
-// every failure on the way is silent.
+// Ends the backend and its descendants: its tree is ended (taskkill.exe, given
+// 2 s and, if need be, ended itself and given 0.5 s more / the process group
+// killed, also once the backend has exited), then, unless it has exited, the
+// backend is given 0.5 s, then terminated directly and given 2 s. Blocks about
+// 5 s at most; every failure on the way is silent.
 void terminate_process_tree(platform::ChildProcess& backend);
 
 // The event loop's view of the real backend process.

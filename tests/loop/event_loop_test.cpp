@@ -170,6 +170,8 @@ TEST_F(LoopFixture, TheDrainWindowEndsStrictlyAfterOneSecond) {
     EXPECT_EQ(run(), 0);
     // The exit was seen on the first pass; passes come every 50 ms; 1000 ms is not yet more than 1 s.
     EXPECT_EQ(clock - start, 1050ms);
+    // Whatever holds the stream open is ended with the rest of the tree.
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnded) {
@@ -178,6 +180,8 @@ TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnd
     backend_streams_end();
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(backend.polls, 3);
+    // What the backend started may live on without its streams; it goes too.
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {
