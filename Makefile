@@ -3,10 +3,17 @@
 #                     virtual environment and play a short session against it
 #   make test         install what is missing, then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
-#                     ThreadSanitizer, and the Windows build under Wine
+#                     ThreadSanitizer, a short run of every fuzz target, and
+#                     the Windows build under Wine; the fault soak runs
+#                     SOAK_SECONDS (60) natively and under Wine,
+#                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
 #   make build        native release build: build/release/bin/quern-runtime
 #   make bench        throughput of parsing, rewriting, validation, line cutting
+#   make fuzz         build the libFuzzer targets (clang, ASan + UBSan) and run
+#                     each for FUZZ_SECONDS (default 60) over a working copy of
+#                     its corpus in build/fuzz/fuzz-work; `make test` runs them
+#                     for FUZZ_SMOKE_SECONDS (default 20) as fuzz-smoke
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
 #   make fresh-check  run `make demo` and `make test` as the only commands in a
 #                     freshly bootstrapped Debian 12 root (needs root and the
@@ -14,9 +21,14 @@
 #
 # Each target installs only the Debian packages its purpose needs.
 
-.PHONY: check-layers all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fresh-check clean
+.PHONY: check-layers all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fuzz fuzz-build fuzz-smoke fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
+
+# How long the random fault soak (tests/e2e/faults_soak_test.cpp) runs; it
+# prints its seed, and QUERN_SOAK_SEED repeats a run.
+SOAK_SECONDS ?= 60
+SANITIZER_SOAK_SECONDS ?= 30
 
 all: build
 
@@ -51,7 +63,7 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test check-layers test-native test-asan test-tsan test-windows
+test: deps-test check-layers test-native test-asan test-tsan fuzz-smoke test-windows
 
 check-layers:
 	python3 scripts/check-layers.py
@@ -59,20 +71,37 @@ check-layers:
 test-native:
 	cmake --preset debug
 	cmake --build --preset debug
-	ctest --preset debug
+	QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset debug
 
+# The sanitizer presets leave out the slow tests; the soak runs on its own,
+# for a shorter time.
 test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+	QUERN_SOAK_SECONDS=$(SANITIZER_SOAK_SECONDS) ctest --test-dir build/asan -L soak --output-on-failure --no-tests=error
 
 test-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+	QUERN_SOAK_SECONDS=$(SANITIZER_SOAK_SECONDS) ctest --test-dir build/tsan -L soak --output-on-failure --no-tests=error
 
 test-windows: windows
-	$(WINE_ENV) ctest --preset windows
+	$(WINE_ENV) QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset windows
+
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 20
+
+fuzz-build:
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+fuzz: deps-test fuzz-build
+	tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	tests/fuzz/run.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
 
 FRESH_MACHINE ?= fresh-machine.sh
 FRESH_LOG ?= /tmp/quern-fresh-check.log

@@ -13,6 +13,16 @@ if(QUERN_SANITIZE)
     target_compile_definitions(quern_options INTERFACE QUERN_SANITIZED=1)
 endif()
 
+if(QUERN_BUILD_FUZZERS)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "The fuzz targets need clang's libFuzzer: configure with the fuzz preset")
+    endif()
+    # The coverage the fuzzer steers by has to come from the code under test,
+    # not only from the targets themselves.
+    target_compile_options(quern_options INTERFACE -fsanitize=fuzzer-no-link
+        -fsanitize-ignorelist=${PROJECT_SOURCE_DIR}/cmake/fuzz-sanitizer-ignorelist.txt)
+endif()
+
 if(WIN32)
     # One self-contained executable: the C++ and threading runtimes linked in,
     # nothing needed beyond the system's own DLLs.

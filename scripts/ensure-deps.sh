@@ -19,6 +19,9 @@ build_packages=(
 test_packages=(
     "${build_packages[@]}"
     libgtest-dev googletest
+    # The fuzz targets: clang with its libFuzzer and sanitizer runtimes, which
+    # Debian ships apart from the compiler (only recommended by it).
+    clang-14 libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     wine wine64
 )

@@ -144,13 +144,23 @@ public:
         state_->ready.wait(lock, [this] { return !state_->values.empty() || state_->senders == 0; });
         if (state_->values.empty()) return false;
         state_->taken += state_->values.size();
-        if (into.empty()) {
-            into.swap(state_->values);
-        } else {
-            for (T& value : state_->values) into.push_back(std::move(value));
-            state_->values.clear();
-        }
+        move_all(into);
         return true;
+    }
+
+    // Waits at most timeout for at least one value, then moves every queued
+    // value to the end of into (Value). Closed answers at once once every
+    // sender is gone and nothing is left. Unlike receive_all, what it takes no
+    // longer counts against the capacity.
+    Wait receive_all_for(std::chrono::milliseconds timeout, std::deque<T>& into) {
+        if (!state_) return Wait::Closed;
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        const bool woken = state_->ready.wait_for(
+            lock, timeout, [this] { return !state_->values.empty() || state_->senders == 0; });
+        if (!woken) return Wait::TimedOut;
+        if (state_->values.empty()) return Wait::Closed;
+        move_all(into);
+        return Wait::Value;
     }
 
     // The receiver begins on the next of the values receive_all took.
@@ -199,6 +209,16 @@ public:
 private:
     friend std::pair<Sender<T>, Receiver<T>> make_channel<T>(std::size_t);
     explicit Receiver(std::shared_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) {}
+
+    // With the lock held.
+    void move_all(std::deque<T>& into) {
+        if (into.empty()) {
+            into.swap(state_->values);
+        } else {
+            for (T& value : state_->values) into.push_back(std::move(value));
+            state_->values.clear();
+        }
+    }
 
     std::optional<T> take(std::unique_lock<std::mutex>&) {
         if (state_->values.empty()) return std::nullopt;

@@ -1,6 +1,7 @@
 #include "base/utf8.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace quern::base {
 
@@ -81,7 +82,15 @@ bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t at = 0;
     while (at < bytes.size()) {
-        // ASCII runs are the common case; skip them without decoding.
+        // ASCII runs are the common case: eight bytes at a time while no high
+        // bit is set, then byte by byte.
+        while (bytes.size() - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + at, 8);
+            if ((word & 0x8080808080808080ULL) != 0) break;
+            at += 8;
+        }
+        if (at >= bytes.size()) break;
         if (static_cast<unsigned char>(bytes[at]) < 0x80) {
             ++at;
             continue;

@@ -15,20 +15,46 @@ constexpr std::size_t kKeptBufferCapacity = 1 << 20;
 
 }  // namespace
 
-bool RecordWriter::write(const json::Value& record) {
+bool RecordWriter::append(const json::Value& record) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    buffer_.clear();
     json::append_compact(record, buffer_);
     buffer_ += '\n';
+    return buffer_.size() < kFlushBytes || flush_locked();
+}
+
+bool RecordWriter::flush() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return flush_locked();
+}
+
+bool RecordWriter::write(const json::Value& record) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const bool appended = append(record);
+    return flush_locked() && appended;
+}
+
+bool RecordWriter::flush_locked() {
+    if (buffer_.empty()) return true;
     const bool written = sink_(buffer_);
+    buffer_.clear();
     if (buffer_.capacity() > kKeptBufferCapacity) std::string().swap(buffer_);
     return written;
 }
 
-bool emit_record(const json::Value& record) {
-    static RecordWriter stdout_writer(platform::write_stdout);
-    return stdout_writer.write(record);
+namespace {
+
+RecordWriter& stdout_writer() {
+    static RecordWriter writer(platform::write_stdout);
+    return writer;
 }
+
+}  // namespace
+
+bool emit_record(const json::Value& record) { return stdout_writer().write(record); }
+
+bool buffer_record(const json::Value& record) { return stdout_writer().append(record); }
+
+bool flush_records() { return stdout_writer().flush(); }
 
 void write_stderr_line(std::string_view text) {
     static std::mutex stderr_lock;

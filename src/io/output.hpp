@@ -9,29 +9,45 @@
 
 namespace quern::io {
 
-// Writes records as lines: the compact text and one "\n", handed to the sink in
-// a single call so that a record reaches the OS whole and at once. The text is
-// built in a buffer the writer keeps, so steady traffic allocates nothing.
+// Writes records as lines: the compact text and one "\n". Lines are handed to
+// the sink whole, one or many in a single call, so a record reaches the OS
+// whole and several ready ones cost one write. The text is built in a buffer
+// the writer keeps, so steady traffic allocates nothing. A failure is only
+// reported: what was written stays written and nothing is retried.
 class RecordWriter {
 public:
     // The sink writes all of the bytes or reports false.
     using Sink = std::function<bool(std::string_view)>;
 
+    // Pending bytes past which append writes them out at once.
+    static constexpr std::size_t kFlushBytes = 65536;
+
     explicit RecordWriter(Sink sink) : sink_(std::move(sink)) {}
 
-    // True when the whole line was written. A failure is only reported: what
-    // was written stays written and nothing is retried.
+    // Adds the record's line to the pending bytes, and writes them when they
+    // pass kFlushBytes; false when that write failed.
+    bool append(const json::Value& record);
+    // Writes the pending bytes in one call; false when not all of them could be.
+    bool flush();
+    // append, then flush.
     bool write(const json::Value& record);
 
 private:
+    bool flush_locked();
+
     std::recursive_mutex mutex_;
     std::string buffer_;
     Sink sink_;
 };
 
-// Writes one record to the runtime's standard output, the only way anything
-// reaches it. Reports a failed write (e.g. the front end closed the pipe).
+// The runtime's standard output, the only way anything reaches it. A failed
+// write (e.g. the front end closed the pipe) is reported.
+// emit_record writes at once; buffer_record leaves the line pending until
+// flush_records or until enough is pending (the event loop flushes before it
+// ever waits, so no record is held back).
 bool emit_record(const json::Value& record);
+bool buffer_record(const json::Value& record);
+bool flush_records();
 
 // Writes one line, the text and a line feed, to the runtime's standard error
 // in one piece under the standard error lock, so a relayed line never

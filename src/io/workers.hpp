@@ -33,8 +33,7 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 // Writes each received value to the backend's standard input as compact JSON
 // and a line feed, in order, everything queued at once in as few writes as the
 // pipe allows. While the pipe is full it marks its channel stalled, and only
-// then does a full channel refuse (POSIX tells a full pipe exactly; Windows
-// counts a write in progress as stalled). On the first failed write it sends one Failed
+// then does a full channel refuse. On the first failed write it sends one Failed
 // event (tagged BackendInputWriter) with the OS error text, or "failed to write
 // whole buffer" when the pipe took no bytes. When it stops (failure, or the
 // loop let go and nothing is left) it closes its receiving end first, so later

@@ -73,11 +73,13 @@ std::optional<Value> number_from_text(std::string_view text) {
     }
     double d = 0.0;
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+    // Out of range or not, a number is all of the text or none of it.
+    if (ptr != text.data() + text.size()) return std::nullopt;
     if (ec == std::errc::result_out_of_range) {
         if (leading_exponent(text) >= 0) return std::nullopt;
         return Value::from_double(text.front() == '-' ? -0.0 : 0.0);
     }
-    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    if (ec != std::errc()) return std::nullopt;
     return Value::from_double(d);
 }
 

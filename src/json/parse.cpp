@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/utf8.hpp"
+#include "json/fast_parse.hpp"
 #include "json/number.hpp"
 #include "json/parse_error.hpp"
 
@@ -13,37 +14,8 @@ namespace quern::json {
 namespace {
 
 using detail::BuilderFault;
+using detail::number_token_length;
 using detail::Container;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The length of the JSON number at the start of text (sign, whole part,
-// fraction, exponent), 0 when none starts there; what RapidJSON would take.
-std::size_t number_token_length(std::string_view text) {
-    std::size_t at = 0;
-    const auto digits = [&] { while (at < text.size() && is_digit(text[at])) ++at; };
-    if (at < text.size() && text[at] == '-') ++at;
-    if (at < text.size() && text[at] == '0') {
-        ++at;
-    } else if (at < text.size() && is_digit(text[at])) {
-        digits();
-    } else {
-        return 0;
-    }
-    if (at + 1 < text.size() && text[at] == '.' && is_digit(text[at + 1])) {
-        ++at;
-        digits();
-    }
-    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-        std::size_t exponent = at + 1;
-        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
-        if (exponent < text.size() && is_digit(text[exponent])) {
-            at = exponent;
-            digits();
-        }
-    }
-    return at;
-}
 
 // RapidJSON refuses some numbers that are in range by their value: a whole
 // part of some 309 digits or more, or an exponent above 308 minus the fraction
@@ -113,11 +85,15 @@ private:
     void look_at_token() {
         if (in_string_ || at_ < token_end_ || at_ >= text_.size()) return;
         const char c = text_[at_];
-        if (c != '-' && !is_digit(c)) return;
+        if (c != '-' && !(c >= '0' && c <= '9')) return;
         const std::size_t length = number_token_length(text_.substr(at_));
         token_end_ = at_ + length;
         const std::string_view number = text_.substr(at_, length);
         if (!rapidjson_may_refuse(number) || !number_from_text(number)) return;
+        // The shown zero has no exponent, so an 'e' after the token would carry
+        // RapidJSON on into one ("0e400e5" read as 0.000e5); such text is wrong
+        // after any number, and shown as it is RapidJSON refuses it as before.
+        if (token_end_ < text_.size() && (text_[token_end_] == 'e' || text_[token_end_] == 'E')) return;
         shown_zero_begin_ = at_;
         shown_zero_end_ = token_end_;
         sign_length_ = c == '-' ? 1 : 0;
@@ -233,6 +209,11 @@ base::Failure parse_failure(std::string_view text, const detail::ParseStop& stop
 }  // namespace
 
 base::Result<Value> parse_json(std::string_view text) {
+    if (std::optional<Value> common = detail::parse_common(text, kMaxDepth)) return std::move(*common);
+    return detail::parse_json_exact(text);
+}
+
+base::Result<Value> detail::parse_json_exact(std::string_view text) {
     BoundedStream stream(text);
     ValueBuilder builder(stream);
     rapidjson::Reader reader;

@@ -20,6 +20,14 @@ using Array = std::vector<Value>;
 class Object {
 public:
     Object() = default;
+    // Member is incomplete here, and clang with libstdc++ instantiates
+    // std::vector<Member>'s members where they are first used: what needs
+    // Member complete (copying, moving, destroying, counting) is defined below it.
+    Object(const Object& other);
+    Object(Object&& other) noexcept;
+    Object& operator=(const Object& other);
+    Object& operator=(Object&& other) noexcept;
+    ~Object();
 
     // Builds an object from members in arrival order; where a key repeats, the
     // last occurrence wins, as it does for repeated keys in parsed text.
@@ -32,8 +40,8 @@ public:
     }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
-    std::size_t size() const { return members_.size(); }
-    bool empty() const { return members_.empty(); }
+    std::size_t size() const;
+    bool empty() const;
     std::vector<Member>::const_iterator begin() const;
     std::vector<Member>::const_iterator end() const;
 
@@ -97,6 +105,13 @@ struct Member {
     }
 };
 
+inline Object::Object(const Object& other) = default;
+inline Object::Object(Object&& other) noexcept = default;
+inline Object& Object::operator=(const Object& other) = default;
+inline Object& Object::operator=(Object&& other) noexcept = default;
+inline Object::~Object() = default;
+inline std::size_t Object::size() const { return members_.size(); }
+inline bool Object::empty() const { return members_.empty(); }
 inline std::vector<Member>::const_iterator Object::begin() const { return members_.begin(); }
 inline std::vector<Member>::const_iterator Object::end() const { return members_.end(); }
 inline bool operator==(const Object& a, const Object& b) { return a.members_ == b.members_; }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "json/number.hpp"
+#include "json/plain_run.hpp"
 #include "json/value.hpp"
 
 namespace quern::json {
@@ -32,7 +33,6 @@ public:
     }
 
 private:
-    static bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
     void escape(unsigned char c) {
         switch (c) {
@@ -52,15 +52,13 @@ private:
 
     void string(std::string_view text) {
         out_.put('"');
-        std::size_t run_start = 0;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if (!needs_escape(c)) continue;
-            out_.put(text.substr(run_start, i - run_start));
-            escape(c);
-            run_start = i + 1;
+        while (!text.empty()) {
+            const std::size_t run = detail::plain_run_length(text);
+            out_.put(text.substr(0, run));
+            if (run == text.size()) break;
+            escape(static_cast<unsigned char>(text[run]));
+            text.remove_prefix(run + 1);
         }
-        out_.put(text.substr(run_start));
         out_.put('"');
     }
 

@@ -1,5 +1,6 @@
 #include "loop/event_loop.hpp"
 
+#include <deque>
 #include <thread>
 
 #include "io/output.hpp"
@@ -27,13 +28,18 @@ void dispatch(Loop& loop, const io::RuntimeEvent& event) {
 int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
                    io::BackendInputSender backend_input, const LoopIo& io) {
     Loop loop{LoopState{}, backend_input, backend, io};
-    io::RuntimeEvent event;
+    std::deque<io::RuntimeEvent> batch;
     for (;;) {
-        switch (events.receive_for(kLoopWait, event)) {
+        // Everything ready is taken at once: one wake-up, one write of the
+        // records it makes and one look at the backend for a whole batch.
+        switch (events.receive_all_for(kLoopWait, batch)) {
             case io::EventReceiver::Wait::Value:
-                dispatch(loop, event);
-                // Done with it: its reader may read on.
-                event.backlog.reset();
+                for (io::RuntimeEvent& event : batch) {
+                    dispatch(loop, event);
+                    // Done with it: its reader may read on.
+                    event.backlog.reset();
+                }
+                batch.clear();
                 break;
             case io::EventReceiver::Wait::TimedOut: break;
             case io::EventReceiver::Wait::Closed:
@@ -43,13 +49,15 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
                 io.sleep(kLoopWait);
                 break;
         }
+        // No record is held back while the loop waits or ends the backend.
+        loop.flush_records();
         if (supervise(loop) == Supervision::Leave) return run_exit_path(loop, events);
     }
 }
 
 LoopIo standard_loop_io() {
-    return LoopIo{io::emit_record, io::write_stderr_line, [] { return base::Clock::now(); },
-                  [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }};
+    return LoopIo{io::buffer_record, io::write_stderr_line, [] { return base::Clock::now(); },
+                  [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }, io::flush_records};
 }
 
 }  // namespace quern::loop

@@ -17,6 +17,11 @@ void Loop::write_record(const json::Value& record) {
     state.frontend_output_healthy = state.frontend_output_healthy && written;
 }
 
+void Loop::flush_records() {
+    const bool written = io.flush();
+    state.frontend_output_healthy = state.frontend_output_healthy && written;
+}
+
 void Loop::begin_shutdown() {
     if (state.shutting_down()) return;
     (void)backend_input.send_beyond_capacity(protocol::runtime_shutdown_record());

@@ -74,11 +74,14 @@ using LineSink = std::function<void(std::string_view)>;
 
 // The loop's ways out to the world: stdout records, stderr lines, the clock
 // and sleeping. The runtime uses the real ones; tests record and script them.
+// emit may hold records back until flush, which the loop calls before it
+// waits or blocks.
 struct LoopIo {
     RecordSink emit;
     LineSink note;
     std::function<base::TimePoint()> now;
     std::function<void(std::chrono::milliseconds)> sleep;
+    std::function<bool()> flush = [] { return true; };
 };
 
 // What every step of the loop works on: its state and its ways out to the
@@ -92,6 +95,8 @@ struct Loop {
     // Writes one record to the front end; a failed write marks the front end's
     // output unhealthy for good (the next supervision pass begins the shutdown).
     void write_record(const json::Value& record);
+    // Sends on every record held back, folding a failure in the same way.
+    void flush_records();
 
     // Asks the backend to stop, once: sends the runtime shutdown record without
     // waiting, behind whatever is queued and even when the channel is full

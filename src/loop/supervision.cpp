@@ -34,8 +34,7 @@ Supervision supervise(Loop& loop) {
     const base::TimePoint now = loop.io.now();
     if (!state.frontend_output_healthy) loop.begin_shutdown();
     if (state.backend_exit) {
-        if (output_drained(state)) return Supervision::Leave;
-        if (now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
+        if (output_drained(state) || now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
         return enforce_deadline(loop, now);
     }
     ProcessPoll poll = loop.backend.poll();
@@ -71,6 +70,7 @@ int run_exit_path(Loop& loop, io::EventReceiver& events) {
         }
     }
     if (!clean) (void)loop.io.emit(protocol::fatal_record(message));
+    (void)loop.io.flush();
     events.close();
     return clean ? base::kExitClean : base::kExitUnclean;
 }

@@ -69,13 +69,14 @@ base::Status write_all(NativeHandle handle, std::string_view bytes);
 // Makes a pipe end report a full pipe instead of waiting inside the OS, for
 // write_all_watching_full_pipe. POSIX: O_NONBLOCK on this end only (the other
 // end is a separate open file, so the child's reads are unchanged). Windows:
-// nothing; anonymous pipes have no such mode.
+// PIPE_NOWAIT on this end of the pipe only.
 void make_pipe_writes_nonblocking(NativeHandle handle);
 
 // write_all that says when it waits for a full pipe: on_full(true) before it
-// waits for room, on_full(false) when the pipe has taken more. POSIX: exactly
-// when the pipe is full (EAGAIN, then poll), given a nonblocking end. Windows:
-// around each WriteFile, which cannot tell a full pipe from a slow write.
+// waits for room, on_full(false) when the pipe has taken more. Given a
+// nonblocking end, "full" means the pipe cannot take even a small piece
+// (POSIX: EAGAIN, then poll; Windows: a refused 4 KiB write, then a blocking
+// one of that piece).
 base::Status write_all_watching_full_pipe(NativeHandle handle, std::string_view bytes,
                                           const std::function<void(bool)>& on_full);
 

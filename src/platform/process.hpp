@@ -34,10 +34,12 @@ struct TreeBinding {
 // A started child process; move-only, the sole owner of the OS's hold on it.
 // Windows: the process and main-thread HANDLEs from CreateProcessW, both closed
 // on destruction. POSIX: the pid, which is also the id of the child's process
-// group when it was started in a group of its own. Destruction neither ends nor
-// reaps the child itself: on POSIX one dropped before its exit was seen stays a
-// zombie until the runtime itself exits, so its owner polls or waits first. A
-// child whose tree is bound has that tree ended on destruction (end_tree).
+// group when it was started in a group of its own; the child is reaped only on
+// destruction, so its pid and group id stay its own until then. Destruction
+// never ends the child itself: on POSIX one dropped before its exit was seen
+// stays a zombie until the runtime itself exits, so its owner polls or waits
+// first. A child whose tree is bound has that tree ended on destruction
+// (end_tree).
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -64,8 +66,7 @@ public:
     ProcessId process_id() const;
 
     // Looks without waiting (a zero time-out). Once an exit has been seen its
-    // code is kept, so later polls keep answering Exited with the same code
-    // (on POSIX the child has been reaped by then and its pid may be reused).
+    // code is kept, so later polls keep answering Exited with the same code.
     ExitPoll poll_exit();
 
     // Waits as long as it takes for the exit; answers Exited or Failed.
@@ -77,10 +78,10 @@ public:
     // child is gone.
     void terminate_process();
 
-    // Whether the OS no longer holds the child for its owner: its exit has been
-    // seen, or (POSIX) something else reaped it. Its pid may then belong to
-    // another process, so a gone child is never signalled.
-    bool gone() const { return exit_code_.has_value() || lost_; }
+    // Whether the OS no longer holds the child for its owner: (POSIX) something
+    // else reaped it. Its pid may then belong to another process, so a gone
+    // child is never signalled.
+    bool gone() const { return lost_; }
 
     // Whether the child's tree is bound to the runtime (ProcessStart::bind_tree)
     // and end_tree has not let go of it yet.
@@ -96,7 +97,7 @@ public:
     void end_tree();
 
 private:
-    void release();  // ends a bound tree; Windows: closes both handles
+    void release();  // ends a bound tree; Windows: closes both handles; POSIX: reaps a child whose exit was seen
     ExitPoll lost(OsErrorCode error);  // POSIX: a poll failed
     void take(ChildProcess& other) {
         process_ = other.process_;
@@ -180,8 +181,10 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
 // Starts ending a child's whole process tree. Windows: runs
 // taskkill.exe /PID <pid> /T /F from the system directory, with all three
 // standard streams on the null device and no window, and returns that process
-// for the caller to wait on (nullopt when it could not be started). POSIX:
-// sends SIGKILL to the child's process group at once and returns nullopt.
+// for the caller to wait on (nullopt when it could not be started, or when the
+// child has exited: taskkill cannot find a tree whose root has gone). POSIX:
+// sends SIGKILL to the child's process group at once, also after the child's
+// exit was seen (what it started may live on), and returns nullopt.
 // Failures are silent: the caller goes on to end the child itself.
 std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child);
 

@@ -168,9 +168,9 @@ bool child_failed(int report_fd, int& error) {
     }
 }
 
-std::uint32_t exit_code_of(int status) {
-    if (WIFSIGNALED(status)) return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
-    return static_cast<std::uint32_t>(WEXITSTATUS(status));
+std::uint32_t exit_code_of(const siginfo_t& exit) {
+    if (exit.si_code == CLD_EXITED) return static_cast<std::uint32_t>(exit.si_status);
+    return 128u + static_cast<std::uint32_t>(exit.si_status);
 }
 
 void reap(pid_t pid) {
@@ -276,28 +276,31 @@ TreeBinding start_guard(pid_t group) {
 
 ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(process_) : 0; }
 
+// The exit is seen without reaping the child (WNOWAIT): until the object goes,
+// the zombie keeps its pid, and the id of its process group while anything it
+// started lives on, from being given to another process.
 ExitPoll ChildProcess::poll_exit() {
     if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
     if (!valid()) return kNoChild;
-    int status = 0;
-    pid_t reaped = 0;
+    siginfo_t exit{};
+    int result = 0;
     do {
-        reaped = ::waitpid(pid_of(process_), &status, WNOHANG);
-    } while (reaped < 0 && errno == EINTR);
-    if (reaped == 0) return {};
-    if (reaped < 0) return lost(last_os_error());
-    exit_code_ = exit_code_of(status);
+        result = ::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOHANG | WNOWAIT);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return lost(last_os_error());
+    if (exit.si_pid == 0) return {};
+    exit_code_ = exit_code_of(exit);
     return {ExitPoll::State::Exited, *exit_code_, 0};
 }
 
 ExitPoll ChildProcess::wait_for_exit() {
     if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
     if (!valid()) return kNoChild;
-    int status = 0;
-    while (::waitpid(pid_of(process_), &status, 0) < 0) {
+    siginfo_t exit{};
+    while (::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOWAIT) < 0) {
         if (errno != EINTR) return lost(last_os_error());
     }
-    exit_code_ = exit_code_of(status);
+    exit_code_ = exit_code_of(exit);
     return {ExitPoll::State::Exited, *exit_code_, 0};
 }
 
@@ -340,6 +343,7 @@ void ChildProcess::end_tree() {
 
 void ChildProcess::release() {
     end_tree();
+    if (valid() && exit_code_ && !lost_) reap(pid_of(process_));
     process_ = kInvalidHandle;
 }
 
@@ -414,7 +418,8 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
 
 std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
     // The backend leads its own process group, so its descendants share it
-    // unless they moved out on purpose.
+    // unless they moved out on purpose. Once it has exited, its zombie still
+    // holds the group's id, so the signal cannot reach a stranger.
     const auto group = static_cast<pid_t>(child.process_id());
     if (group > 0 && !child.gone()) (void)::kill(-group, SIGKILL);
     return std::nullopt;

@@ -252,6 +252,8 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
 }
 
 std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+    // taskkill finds a tree by its root, which is gone once the child has exited.
+    if (child.poll_exit().state == ExitPoll::State::Exited) return std::nullopt;
     ProcessStart start;
     start.program = from_utf16(windows::taskkill_program(system_root()));
     const std::string pid = std::to_string(child.process_id());

@@ -18,10 +18,6 @@ constexpr std::chrono::milliseconds kTreeKillerExtraWait = 500ms;
 constexpr std::chrono::milliseconds kBackendWaitAfterTree = 500ms;
 constexpr std::chrono::milliseconds kBackendWaitAfterTerminate = 2000ms;
 
-bool has_exited(platform::ChildProcess& process) {
-    return process.poll_exit().state == platform::ExitPoll::State::Exited;
-}
-
 }  // namespace
 
 bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout) {
@@ -36,7 +32,8 @@ bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds 
 }
 
 void terminate_process_tree(platform::ChildProcess& backend) {
-    if (has_exited(backend)) return;
+    // What the backend started may outlive it (holding its pipes, say), so the
+    // tree is ended even when the backend itself has already exited.
     if (std::optional<platform::ChildProcess> killer = platform::start_ending_process_tree(backend)) {
         if (!poll_until_exit(*killer, kTreeKillerWait)) {
             killer->terminate_process();
@@ -47,6 +44,13 @@ void terminate_process_tree(platform::ChildProcess& backend) {
     if (poll_until_exit(backend, kBackendWaitAfterTree)) return;
     backend.terminate_process();
     (void)poll_until_exit(backend, kBackendWaitAfterTerminate);
+}
+
+void BackendControl::end_leftovers() {
+    if (process_.tree_bound()) return process_.end_tree();
+    if (process_.poll_exit().state == platform::ExitPoll::State::Exited) {
+        (void)platform::start_ending_process_tree(process_);
+    }
 }
 
 ProcessPoll BackendControl::poll() {

@@ -27,7 +27,8 @@ public:
     virtual void terminate_tree() = 0;
     // Ends what is left of the backend's tree as the runtime leaves: whatever
     // the backend started and left behind, but not what left its tree on
-    // purpose; nothing when the tree could not be bound to the runtime.
+    // purpose. A tree that could not be bound is ended as the forced path
+    // would, once the backend has exited (POSIX: its group).
     virtual void end_leftovers() = 0;
 };
 
@@ -37,13 +38,13 @@ public:
 // even with a time-out of zero.
 bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout);
 
-// Ends the backend and its descendants: nothing when it has already exited;
-// otherwise its tree is ended (taskkill.exe, given 2 s and, if need be, ended
-// itself and given 0.5 s more / the process group killed), then whatever is
-// still in its bound tree (the job, which also holds what taskkill cannot
-// reach / the group again), the backend is given 0.5 s, then terminated
-// directly and given 2 s. Blocks about 5 s at most; every failure on the way
-// is silent.
+// Ends the backend and its descendants: its tree is ended (taskkill.exe, given
+// 2 s and, if need be, ended itself and given 0.5 s more / the process group
+// killed, also once the backend has exited), then whatever is still in its
+// bound tree (the job, which also holds what taskkill cannot reach / the group
+// again); then, unless it has exited, the backend is given 0.5 s, then
+// terminated directly and given 2 s. Blocks about 5 s at most; every failure on
+// the way is silent.
 void terminate_process_tree(platform::ChildProcess& backend);
 
 // The event loop's view of the real backend process.
@@ -53,7 +54,7 @@ public:
 
     ProcessPoll poll() override;
     void terminate_tree() override { terminate_process_tree(process_); }
-    void end_leftovers() override { process_.end_tree(); }
+    void end_leftovers() override;
 
 private:
     platform::ChildProcess& process_;

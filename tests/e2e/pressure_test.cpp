@@ -36,6 +36,7 @@ TEST_F(UnderPressure, AFloodWhileTheFrontEndReadsNothingStaysInBoundedMemory) {
     // The front end's pause: long enough for a runtime without a bound to take
     // in the whole flood.
     std::this_thread::sleep_for(4s);
+    // Unused in sanitized builds, whose resident sizes say nothing.
     [[maybe_unused]] const std::optional<double> peak_while_held = peak_resident_mib(runtime.pid());
     runtime.resume_stdout();
     for (int i = 0; i < kRecords; ++i) {

@@ -21,4 +21,8 @@ void kill_process(unsigned long pid) {
 
 std::optional<double> peak_resident_mib(unsigned long) { return std::nullopt; }
 
+std::vector<unsigned long> live_group_members(unsigned long) { return {}; }
+
+void kill_process_group(unsigned long) {}
+
 }  // namespace quern::testing

@@ -15,10 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path unique_directory() {
+fs::path unique_directory(const std::string& name) {
     std::random_device random;
     for (;;) {
-        fs::path candidate = fs::temp_directory_path() / ("quern-e2e-" + std::to_string(random()));
+        const std::string unique = std::to_string(random());
+        fs::path candidate = fs::temp_directory_path() /
+                             fs::path(platform::os_string_from_utf8(name.empty() ? "quern-e2e-" + unique : name + " " + unique));
         if (fs::create_directory(candidate)) return candidate;
     }
 }
@@ -37,7 +39,7 @@ void install_interpreter(const fs::path& root) {
 
 }  // namespace
 
-TempProject::TempProject() : root_(unique_directory()) {
+TempProject::TempProject(const std::string& name) : root_(unique_directory(name)) {
     install_interpreter(root_);
     fs::create_directories(root_ / "quern");
     std::ofstream(root_ / "quern" / "gui_backend.py") << "# stands in for the real backend\n";

@@ -13,7 +13,8 @@ namespace quern::testing {
 // child program, so a test decides what "Python" does through script.txt.
 class TempProject {
 public:
-    TempProject();
+    // The directory's name begins with the name when one is given.
+    explicit TempProject(const std::string& name = {});
     ~TempProject();
     TempProject(const TempProject&) = delete;
     TempProject& operator=(const TempProject&) = delete;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "io/output.hpp"
+#include "json/write.hpp"
 
 namespace quern::io {
 namespace {
@@ -49,6 +50,34 @@ TEST(RecordWriter, AFailedWriteIsReportedAndLaterRecordsAreStillTried) {
     EXPECT_TRUE(writer.write(fatal_record("next")));
     EXPECT_EQ(sink.writes.size(), 2u);
     EXPECT_EQ(sink.writes[1], "{\"error\":\"next\",\"type\":\"fatal\"}\n");
+}
+
+TEST(RecordWriter, AppendedRecordsGoOutTogetherInOneWriteWhenFlushed) {
+    RecordingSink sink;
+    RecordWriter writer(sink.sink());
+    EXPECT_TRUE(writer.append(fatal_record("one")));
+    EXPECT_TRUE(writer.append(json::Object()));
+    EXPECT_TRUE(sink.writes.empty());
+    EXPECT_TRUE(writer.flush());
+    EXPECT_EQ(sink.writes, (std::vector<std::string>{"{\"error\":\"one\",\"type\":\"fatal\"}\n{}\n"}));
+    EXPECT_TRUE(writer.flush());  // nothing pending: no write at all
+    EXPECT_EQ(sink.writes.size(), 1u);
+}
+
+TEST(RecordWriter, PendingBytesGoOutOnceTheyPassTheFlushSizeAndAFailureIsReported) {
+    RecordingSink sink;
+    RecordWriter writer(sink.sink());
+    const json::Value record = fatal_record(std::string(1000, 'r'));
+    int appended = 0;
+    while (sink.writes.empty()) {
+        ASSERT_TRUE(writer.append(record));
+        ++appended;
+    }
+    EXPECT_GE(sink.writes[0].size(), RecordWriter::kFlushBytes);
+    EXPECT_EQ(static_cast<std::size_t>(appended) * (json::to_compact_text(record).size() + 1), sink.writes[0].size());
+    sink.fail = true;
+    EXPECT_TRUE(writer.append(record));
+    EXPECT_FALSE(writer.flush());
 }
 
 TEST(RecordWriter, AHugeRecordIsWrittenWhole) {

@@ -14,6 +14,13 @@ std::string text_of(double value) {
     return out;
 }
 
+TEST(NumberText, AllOfTheTextOrNothingEvenOutOfRange) {
+    EXPECT_EQ(number_from_text("1e-400"), Value::from_double(0.0));
+    for (const char* text : {"1e-400e5", "1e-400x", "1e400x", "1.5x", "7 "}) {
+        EXPECT_EQ(number_from_text(text), std::nullopt) << text;
+    }
+}
+
 TEST(FloatText, ZeroKeepsItsSign) {
     EXPECT_EQ(text_of(0.0), "0.0");
     EXPECT_EQ(text_of(-0.0), "-0.0");

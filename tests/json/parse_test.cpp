@@ -56,9 +56,37 @@ TEST(ParseNumbers, RangeIsDecidedOnTheValueNotTheSpelling) {
         ASSERT_FALSE(result.ok()) << text;
         EXPECT_EQ(result.error().rfind("number out of range at line 1 column ", 0), 0u) << result.error();
     }
+    // A second exponent after such a number is refused exactly as before, not
+    // carried into the number.
+    const std::pair<std::string, std::string> malformed[] = {
+        {"0e400e5", "number out of range at line 1 column 1"},
+        {"[0e100E1]", "expected `,` or `]` at line 1 column 7"},
+        {"-0e999e-1", "number out of range at line 1 column 1"},
+    };
+    for (const auto& [text, message] : malformed) {
+        auto result = parse_json(text);
+        ASSERT_FALSE(result.ok()) << text;
+        EXPECT_EQ(result.error(), message) << text;
+    }
     auto column = parse_json("[1, 2e999]");
     ASSERT_FALSE(column.ok());
     EXPECT_EQ(column.error(), "number out of range at line 1 column 5");
+}
+
+// A number whose value fits but whose spelling RapidJSON refuses, followed by
+// a second exponent: the first exponent ends the number, and the text is wrong
+// from the second on.
+TEST(ParseNumbers, ASecondExponentIsRefusedHoweverTheFirstIsSpelled) {
+    const auto error_of = [](const std::string& text) {
+        auto result = parse_json(text);
+        return result.ok() ? std::string("accepted") : result.error();
+    };
+    EXPECT_EQ(error_of("1e-400e5"), "trailing characters at line 1 column 7");
+    EXPECT_EQ(error_of("[-1e-400E1]"), "expected `,` or `]` at line 1 column 9");
+    for (const std::string& text : {std::string("{\"k\":1e100e5}"), std::string("0e400e5"),
+                                    "1" + std::string(310, '0') + "e-300e1"}) {
+        EXPECT_FALSE(parse_json(text).ok()) << text;
+    }
 }
 
 TEST(ParseObjects, KeysComeOutInByteOrderAndTheLastDuplicateWins) {

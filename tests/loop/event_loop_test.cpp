@@ -38,6 +38,36 @@ struct LoopFixture : LoopWorld {
 
 constexpr const char* kShutdownRecord = R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})";
 
+// Records may be held back to go out together, but never while the loop
+// sleeps: every record is on its way before it waits.
+TEST_F(LoopFixture, NoRecordIsHeldBackWhileTheLoopWaits) {
+    std::vector<std::string> pending;
+    int flushes = 0;
+    loop_io.emit = [&](const json::Value& record) {
+        pending.push_back(json::to_compact_text(record));
+        return true;
+    };
+    loop_io.flush = [&] {
+        ++flushes;
+        for (std::string& record : pending) records.push_back(std::move(record));
+        pending.clear();
+        return true;
+    };
+    loop_io.sleep = [&](std::chrono::milliseconds pause) {
+        EXPECT_TRUE(pending.empty()) << "a record was held back while the loop slept";
+        clock += pause;
+    };
+    backend.script = {running(), running(), exited(0)};
+    request(R"({"id":1,"command":"status"})");
+    request(R"({"id":1,"command":"status"})");  // refused at once: a duplicate
+    backend_says(R"({"type":"event","n":1})");
+    send(io::EventSource::RuntimeStdin, io::LineEventKind::Closed);
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(pending.empty());
+    EXPECT_GE(flushes, 2);
+    EXPECT_EQ(records.size(), 3u);  // the refusal, the event and the pending request's answer
+}
+
 TEST_F(LoopFixture, TheRoadOfOneRequest) {
     backend.script = {running(), exited(0)};
     request(R"({"id":7,"command":"status"})");
@@ -140,6 +170,8 @@ TEST_F(LoopFixture, TheDrainWindowEndsStrictlyAfterOneSecond) {
     EXPECT_EQ(run(), 0);
     // The exit was seen on the first pass; passes come every 50 ms; 1000 ms is not yet more than 1 s.
     EXPECT_EQ(clock - start, 1050ms);
+    // Whatever holds the stream open is ended with the rest of the tree.
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnded) {
@@ -148,6 +180,8 @@ TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnd
     backend_streams_end();
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(backend.polls, 3);
+    // What the backend started may live on without its streams; it goes too.
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {

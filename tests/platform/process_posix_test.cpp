@@ -11,6 +11,9 @@
 #include <csignal>
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 #ifdef __linux__
@@ -70,6 +73,71 @@ TEST(ChildProcessPosix, TheChildLeadsAProcessGroupOfItsOwn) {
     EXPECT_NE(::getpgid(pid), ::getpgid(0));
     input.value().runtime.close();
     EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
+}
+
+// Gone, or a zombie: either way it runs nothing any more.
+bool has_ended(pid_t pid) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t name_end = text.rfind(')');
+    return name_end != std::string::npos && text.compare(name_end, 3, ") Z") == 0;
+}
+
+// Waits for what a test awaits, polling, for at most 10 s.
+template <typename Condition>
+bool within_10_s(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Seeing the exit does not reap the child: until the object goes, its pid and
+// its group's id cannot be given to another process.
+TEST(ChildProcessPosix, AnExitedChildKeepsItsIdsUntilTheObjectGoes) {
+    ProcessStart start;
+    start.program = test_child();
+    start.arguments = {"exit 4"};
+    start.new_process_group = true;
+    base::Result<ChildProcess> started = start_child_process(start);
+    ASSERT_TRUE(started.ok()) << started.error();
+    {
+        ChildProcess child = std::move(started).value();
+        const auto pid = static_cast<pid_t>(child.process_id());
+        EXPECT_EQ(child.wait_for_exit().exit_code, 4u);
+        EXPECT_EQ(child.poll_exit().exit_code, 4u);
+        EXPECT_EQ(::getpgid(pid), pid);
+        EXPECT_FALSE(child.gone());
+    }
+    EXPECT_TRUE(no_child_left());
+}
+
+// What a child started lives on after the child's exit, in its group; the
+// group can still be ended.
+TEST(ChildProcessPosix, TheTreeOfAnExitedChildCanStillBeEnded) {
+    testing::ScratchDirectory scratch;
+    ProcessStart start;
+    start.program = test_child();
+    start.arguments = {"grandchild 60000", "exit 0"};
+    start.working_directory = scratch.path().native();
+    start.new_process_group = true;
+    base::Result<ChildProcess> child = start_child_process(start);
+    ASSERT_TRUE(child.ok()) << child.error();
+    const auto group = static_cast<pid_t>(child.value().process_id());
+    EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
+    std::string pid_line;
+    ASSERT_TRUE(within_10_s([&] {
+        std::ifstream pid_file(scratch.path() / "grandchild.pid");
+        return static_cast<bool>(std::getline(pid_file, pid_line));
+    }));
+    const auto grandchild = static_cast<pid_t>(std::stol(pid_line));
+    EXPECT_EQ(::getpgid(grandchild), group);
+    EXPECT_FALSE(start_ending_process_tree(child.value()).has_value());
+    EXPECT_TRUE(within_10_s([&] { return has_ended(grandchild); }));
+    ::kill(grandchild, SIGKILL);
 }
 
 TEST(ChildProcessPosix, OnlyTheThreeStreamsAreInherited) {

@@ -64,6 +64,18 @@ TEST(ChildProcessWin32, OnlyTheStandardHandlesAreInheritedNotOtherInheritableOne
     EXPECT_TRUE(end_seen) << "the child holds the stray pipe end";
 }
 
+// taskkill finds a tree by its root: once the child has exited there is none
+// to find, and no taskkill is started.
+TEST(ChildProcessWin32, AnExitedChildHasNoTreeToEnd) {
+    ProcessStart start;
+    start.program = testing::test_child();
+    start.arguments = {L"exit 0"};
+    base::Result<ChildProcess> child = start_child_process(start);
+    ASSERT_TRUE(child.ok()) << child.error();
+    EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
+    EXPECT_FALSE(start_ending_process_tree(child.value()).has_value());
+}
+
 TEST(ChildProcessWin32, TheProcessIdIsTheSystems) {
     ProcessStart start;
     start.program = testing::test_child();

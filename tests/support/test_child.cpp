@@ -12,10 +12,18 @@
 //       be recorded.
 //
 // A directive is a verb, one space and the rest of the line:
-//   serve             answer each request until end of input, then exit 0; a
-//                     shutdown request is answered, then it exits 0
+//   serve [N]         answer each request until end of input, then exit 0; a
+//                     shutdown request is answered, then it exits 0; with N,
+//                     only N requests, then the next directive
 //   ignore-shutdown   serve leaves shutdown requests unanswered and goes on
+//   leave-at-shutdown serve leaves a shutdown request unanswered and goes on
+//                     to the next directive
 //   no-answer         serve reads requests but answers none
+//   answer-twice      serve writes each answer twice
+//   answer-unasked    serve writes answers to ids never asked before each one
+//   answer-late N     serve holds answers back and writes each N of them in
+//                     reverse order (those still held before it exits)
+//   noisy SEED        serve writes a line that is no record before each answer
 //   read N            read N request lines without answering
 //   stdout TEXT       write TEXT and a line feed to stdout (stderr TEXT alike)
 //   stdout-hex HEX    write the bytes and a line feed (stderr-hex alike)
@@ -23,6 +31,12 @@
 //   stdout-records N BYTES
 //                     write N event records of about BYTES bytes each, as fast
 //                     as stdout takes them
+//   stdout-partial TEXT
+//                     write TEXT without a line feed, as a crash mid-record
+//   flood N SEED      write N lines to stdout, most of them not records (not
+//                     JSON, not objects, no string "type", not UTF-8, over
+//                     1 MiB) among event records, one exactly 1 MiB long, and
+//                     some lines to stderr; the same for the same SEED
 //   close-stdin       close standard input
 //   wait-input        read standard input to its end
 //   record            read standard input to its end, then write what this
@@ -32,9 +46,17 @@
 //                     "line" (Windows: the raw command line), "fd" (POSIX: each
 //                     open descriptor), "cwd", "env" for each variable and
 //                     "stdin"; then "recorded" and a line feed on stderr
+//   record-file NAME  as record, without reading standard input, into the file NAME
 //   pid-file NAME     write its process id and a line feed to the file NAME
+//   pid-append NAME   add its process id and a line feed to the file NAME
+//   group-file NAME   write its process id, a space, its process group id
+//                     (Windows: 0) and a line feed to the file NAME
+//   stray-handle-file NAME
+//                     write "open", "closed" or "none" to the file NAME: whether
+//                     the descriptor or handle named by QUERN_STRAY_HANDLE is
+//                     open in this process
 //   grandchild MS     start a copy of itself that shares this one's stdout and
-//                     stderr (not its stdin), writes its process id to
+//                     stderr (not its stdin), adds its process id as a line to
 //                     grandchild.pid and lives MS ms; it is never waited for
 //   detached-child MS start a copy of itself that has left this one's process
 //                     tree on purpose (POSIX: a session of its own; Windows:
@@ -43,6 +65,10 @@
 //                     MS ms; it is never waited for
 //   sleep MS          pause
 //   exit CODE         exit with CODE
+//   exit-after MS CODE [TEXT]
+//                     go on with the next directives, but MS ms from now write
+//                     TEXT without a line feed to stdout and exit with CODE,
+//                     as a crash at a moment nobody chose
 //   hang              sleep until killed
 //   exec-ignoring-sigchld
 //                     POSIX: become the program given after "--" (with its
@@ -52,6 +78,12 @@
 //                     break away and has a UI limit (so that Windows nests no
 //                     other job in it), run the program given after "--" with
 //                     this one's standard streams and exit with its exit status
+//   exec-with-stray-handle
+//                     run the program given after "--" (with its arguments)
+//                     holding one more inheritable descriptor or handle, named
+//                     in QUERN_STRAY_HANDLE, as a careless parent might pass
+//                     it; POSIX: becomes it; Windows: waits for it and exits
+//                     with its exit code
 //
 // Every request line read (serve, read) is appended to received.log. A verb it
 // does not know, or a number that is none, is a message on stderr and exit
@@ -63,7 +95,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -124,11 +158,57 @@ private:
     io::BufferedReader reader_;
 };
 
+// Lines that are no records, for flood and noisy: the same ones for the same seed.
+class Garbage {
+public:
+    explicit Garbage(unsigned long long seed) : random_(seed) {}
+
+    // Any line but the large ones.
+    std::string small_line() {
+        using namespace std::string_view_literals;
+        static constexpr std::string_view kLines[] = {
+            "not json"sv,
+            "{\"type\":"sv,
+            "{\"type\":\"event\""sv,
+            "[1,2,3]"sv,
+            "{\"no\":\"type\"}"sv,
+            "{\"type\":5}"sv,
+            "{\"type\":null,\"id\":1}"sv,
+            "\"type\""sv,
+            "null"sv,
+            "42"sv,
+            ""sv,
+            "\r"sv,
+            "   "sv,
+            "{\"type\":\"event\"}{\"type\":\"event\"}"sv,
+            "{\"type\":\"event\",\"bad\":\"\xff\xfe\"}"sv,
+            "\xc3\x28"sv,
+            "{\"type\":\"event\",\"nul\":\"a\0b\"}"sv,
+            "{\"type\":\"event\"}\0"sv,
+        };
+        const std::size_t which = pick(std::size(kLines) + 1);
+        if (which == std::size(kLines)) return "{\"type\":\"event\",\"deep\":" + std::string(200, '[') + std::string(200, ']') + "}";
+        return std::string(kLines[which]);
+    }
+
+    std::size_t pick(std::size_t count) { return static_cast<std::size_t>(random_() % count); }
+
+private:
+    std::mt19937_64 random_;
+};
+
 struct Child {
     std::vector<OsString> arguments;  // its own name first
     Input input;
     bool ignore_shutdown = false;
+    bool leave_at_shutdown = false;
     bool answer = true;
+    bool answer_twice = false;
+    bool answer_unasked = false;
+    std::size_t answer_late = 0;
+    std::vector<json::Object> late = {};  // requests whose answers are held back
+    long long unasked = 0;
+    std::optional<Garbage> noise = {};
 };
 
 std::optional<std::string> read_request(Child& child) {
@@ -137,29 +217,114 @@ std::optional<std::string> read_request(Child& child) {
     return line;
 }
 
-void answer(const json::Object& request) {
+std::string response_text(const json::Value* id, const json::Value* command) {
     json::Object result;
-    if (const json::Value* command = request.find("command")) result.set("command", *command);
+    if (command) result.set("command", *command);
     json::Object response;
     response.set("type", "response");
     response.set("ok", true);
     response.set("result", std::move(result));
-    if (const json::Value* id = request.find("id")) response.set("id", *id);
-    (void)platform::write_stdout(json::to_compact_text(response) + "\n");
+    if (id) response.set("id", *id);
+    return json::to_compact_text(response) + "\n";
 }
 
-[[noreturn]] void serve(Child& child) {
-    while (std::optional<std::string> line = read_request(child)) {
+void answer(Child& child, const json::Object& request) {
+    std::string text;
+    if (child.noise) text += child.noise->small_line() + "\n";
+    if (child.answer_unasked) {
+        // A string and a number, neither of them ever an id of a request.
+        const json::Value command("status");
+        const json::Value text_id("unasked-" + std::to_string(child.unasked));
+        const json::Value number_id = json::Value::from_signed(-1000000 - child.unasked++);
+        text += response_text(&text_id, &command) + response_text(&number_id, &command);
+    }
+    const std::string answer = response_text(request.find("id"), request.find("command"));
+    text += answer;
+    if (child.answer_twice) text += answer;
+    (void)platform::write_stdout(text);
+}
+
+// Every held answer, the last one held first.
+void answer_late(Child& child) {
+    while (!child.late.empty()) {
+        answer(child, child.late.back());
+        child.late.pop_back();
+    }
+}
+
+// count < 0: until the end of input.
+void serve(Child& child, long long count) {
+    for (; count != 0; --count) {
+        std::optional<std::string> line = read_request(child);
+        if (!line) break;
         auto parsed = json::parse_json(*line);
         if (!parsed.ok() || !parsed.value().is_object() || !child.answer) continue;
         const json::Object& request = parsed.value().as_object();
         const json::Value* command = request.find("command");
         const bool shutdown = command && command->is_string() && command->as_string() == "shutdown";
+        if (shutdown && child.leave_at_shutdown) return;
         if (shutdown && child.ignore_shutdown) continue;
-        answer(request);
-        if (shutdown) platform::exit_process(0);
+        if (shutdown) {
+            answer_late(child);
+            answer(child, request);
+            platform::exit_process(0);
+        }
+        if (child.answer_late == 0) {
+            answer(child, request);
+            continue;
+        }
+        child.late.push_back(request);
+        if (child.late.size() == child.answer_late) answer_late(child);
     }
-    platform::exit_process(0);
+    if (count != 0) {
+        answer_late(child);
+        platform::exit_process(0);
+    }
+}
+
+// "N SEED": N lines, mostly no records; see the directive's description.
+void flood(const std::string& count_and_seed) {
+    std::istringstream words(count_and_seed);
+    std::string count;
+    std::string seed;
+    words >> count >> seed;
+    const long long lines = number(count);
+    Garbage garbage(static_cast<unsigned long long>(number(seed)));
+    constexpr std::size_t kLimit = 1048576;  // a backend line, its line feed included
+    std::string out;
+    std::string err;
+    int large = 0;  // the large pair goes once
+    for (long long i = 0; i < lines; ++i) {
+        switch (garbage.pick(8)) {
+            case 0:
+            case 1:
+            case 2: out += garbage.small_line() + "\n"; break;
+            case 3: out += R"({"n":)" + std::to_string(i) + R"(,"type":"event"})" + "\n"; break;
+            case 4: err += garbage.small_line() + "\n"; break;
+            case 5: out += "\xff\xfe" + std::to_string(i) + "\n"; break;
+            default:
+                if (large++ == 0) {
+                    // Over the limit by one byte, then exactly at it.
+                    out += std::string(kLimit, 'x') + "\n";
+                    const std::string head = R"({"n":)" + std::to_string(i) + R"(,"pad":")";
+                    const std::string tail = R"(","type":"event"})";
+                    out += head + std::string(kLimit - 1 - head.size() - tail.size(), 'p') + tail + "\n";
+                } else {
+                    out += R"({"n":)" + std::to_string(i) + R"(,"type":"event"})" + "\n";
+                }
+                break;
+        }
+        if (out.size() >= (1u << 20)) {
+            if (!platform::write_stdout(out)) return;
+            out.clear();
+        }
+        if (err.size() >= 4096) {
+            (void)platform::write_stderr(err);
+            err.clear();
+        }
+    }
+    (void)platform::write_stdout(out);
+    (void)platform::write_stderr(err);
 }
 
 void add_record(std::string& records, std::string_view key, std::string_view value) {
@@ -169,15 +334,20 @@ void add_record(std::string& records, std::string_view key, std::string_view val
     records += '\0';
 }
 
-void record(Child& child) {
-    const std::string input = child.input.rest();
+// What this process was given, as records; with input, "stdin" last.
+std::string recording(const Child& child, const std::optional<std::string>& input) {
     std::string records;
     for (const OsString& argument : child.arguments) add_record(records, "arg", platform::to_utf8_lossy(argument));
     for (const auto& [key, value] : test_child::os_records()) add_record(records, key, value);
     add_record(records, "cwd", platform::to_utf8_lossy(std::filesystem::current_path().native()));
     for (const std::string& entry : test_child::environment_entries()) add_record(records, "env", entry);
-    add_record(records, "stdin", input);
-    if (!platform::write_stdout(records) || !platform::write_stderr("recorded\n")) {
+    if (input) add_record(records, "stdin", *input);
+    return records;
+}
+
+void record(Child& child) {
+    const std::string input = child.input.rest();
+    if (!platform::write_stdout(recording(child, input)) || !platform::write_stderr("recorded\n")) {
         platform::exit_process(kRecordNotWritten);
     }
 }
@@ -202,7 +372,7 @@ void start_grandchild(const Child& child, const std::string& millis) {
     const std::string pause = "sleep " + std::to_string(number(millis));
     platform::ProcessStart start;
     start.program = test_child::own_path(child.arguments.at(0));
-    start.arguments = {platform::os_string_from_utf8("pid-file grandchild.pid"), platform::os_string_from_utf8(pause)};
+    start.arguments = {platform::os_string_from_utf8("pid-append grandchild.pid"), platform::os_string_from_utf8(pause)};
     start.stdio = test_child::own_output_streams();
     if (!platform::start_child_process(start).ok()) platform::exit_process(kGrandchildNotStarted);
 }
@@ -242,6 +412,23 @@ void write_records(const std::string& count_and_size) {
     }
 }
 
+// "MS CODE [TEXT]"
+void exit_after(const std::string& spec) {
+    std::istringstream words(spec);
+    std::string millis;
+    std::string code;
+    words >> millis >> code;
+    std::string text;
+    std::getline(words >> std::ws, text);
+    const auto pause = std::chrono::milliseconds(number(millis));
+    const int status = static_cast<int>(number(code));
+    std::thread([pause, status, text] {
+        std::this_thread::sleep_for(pause);
+        (void)platform::write_stdout(text);
+        platform::exit_process(status);
+    }).detach();
+}
+
 void out(const std::string& text) { (void)platform::write_stdout(text + "\n"); }
 void err(const std::string& text) { (void)platform::write_stderr(text + "\n"); }
 
@@ -253,9 +440,16 @@ struct Verb {
 };
 
 const Verb kVerbs[] = {
-    {"serve", [](Child& child, const std::string&) { serve(child); }},
+    {"serve", [](Child& child, const std::string& count) { serve(child, count.empty() ? -1 : number(count)); }},
     {"ignore-shutdown", [](Child& child, const std::string&) { child.ignore_shutdown = true; }},
+    {"leave-at-shutdown", [](Child& child, const std::string&) { child.leave_at_shutdown = true; }},
     {"no-answer", [](Child& child, const std::string&) { child.answer = false; }},
+    {"answer-twice", [](Child& child, const std::string&) { child.answer_twice = true; }},
+    {"answer-unasked", [](Child& child, const std::string&) { child.answer_unasked = true; }},
+    {"answer-late",
+     [](Child& child, const std::string& count) { child.answer_late = static_cast<std::size_t>(number(count)); }},
+    {"noisy",
+     [](Child& child, const std::string& seed) { child.noise.emplace(static_cast<unsigned long long>(number(seed))); }},
     {"read",
      [](Child& child, const std::string& count) {
          for (long long n = number(count); n > 0 && read_request(child); --n) {
@@ -268,18 +462,38 @@ const Verb kVerbs[] = {
     {"stdout-repeat", [](Child&, const std::string& spec) { out(repeated(spec)); }},
     {"stderr-repeat", [](Child&, const std::string& spec) { err(repeated(spec)); }},
     {"stdout-records", [](Child&, const std::string& spec) { write_records(spec); }},
+    {"stdout-partial", [](Child&, const std::string& text) { (void)platform::write_stdout(text); }},
+    {"flood", [](Child&, const std::string& spec) { flood(spec); }},
     {"close-stdin", [](Child&, const std::string&) { test_child::close_stdin(); }},
     {"wait-input", [](Child& child, const std::string&) { (void)child.input.rest(); }},
     {"record", [](Child& child, const std::string&) { record(child); }},
+    {"record-file",
+     [](Child& child, const std::string& name) {
+         // Taken before the file is opened, so that its descriptor is not listed.
+         const std::string records = recording(child, std::nullopt);
+         std::ofstream(name, std::ios::binary) << records;
+     }},
     {"pid-file",
      [](Child&, const std::string& name) {
          std::ofstream(name, std::ios::binary) << test_child::own_process_id() << '\n';
      }},
+    {"pid-append",
+     [](Child&, const std::string& name) {
+         std::ofstream(name, std::ios::binary | std::ios::app) << test_child::own_process_id() << '\n';
+     }},
+    {"group-file",
+     [](Child&, const std::string& name) {
+         std::ofstream(name, std::ios::binary)
+             << test_child::own_process_id() << ' ' << test_child::own_process_group() << '\n';
+     }},
+    {"stray-handle-file",
+     [](Child&, const std::string& name) { std::ofstream(name, std::ios::binary) << test_child::stray_handle_state(); }},
     {"grandchild", [](Child& child, const std::string& millis) { start_grandchild(child, millis); }},
     {"detached-child", [](Child& child, const std::string& millis) { start_detached(child, millis); }},
     {"sleep",
      [](Child&, const std::string& millis) { std::this_thread::sleep_for(std::chrono::milliseconds(number(millis))); }},
     {"exit", [](Child&, const std::string& code) { platform::exit_process(static_cast<int>(number(code))); }},
+    {"exit-after", [](Child&, const std::string& spec) { exit_after(spec); }},
     {"exec-ignoring-sigchld",
      [](Child& child, const std::string&) {
          if (!test_child::exec_ignoring_sigchld(passengers(child))) refuse("cannot exec", "the program after --");
@@ -289,6 +503,10 @@ const Verb kVerbs[] = {
          const std::optional<int> status = test_child::run_in_closed_job(passengers(child));
          if (!status) refuse("cannot run in a job", "the program after --");
          platform::exit_process(*status);
+     }},
+    {"exec-with-stray-handle",
+     [](Child& child, const std::string&) {
+         if (!test_child::run_with_stray_handle(passengers(child))) refuse("cannot run", "the program after --");
      }},
     {"hang",
      [](Child&, const std::string&) {

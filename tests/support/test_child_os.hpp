@@ -16,6 +16,8 @@ namespace quern::test_child {
 // name it was started under, which may be a link to it.
 platform::OsString own_path(const platform::OsString& argv0);
 unsigned long own_process_id();
+// POSIX: its process group; Windows, which has none: 0.
+unsigned long own_process_group();
 void close_stdin();
 // This process's stdout and stderr for a child to share; no stdin.
 platform::ChildStdio own_output_streams();
@@ -38,5 +40,13 @@ bool start_detached_copy(const platform::OsString& program, const std::vector<pl
 // limit, runs the program with this process's standard streams and answers
 // its exit status. Nothing when that cannot be done (POSIX never can).
 std::optional<int> run_in_closed_job(const std::vector<platform::OsString>& program_and_arguments);
+// Runs the program holding one more inheritable descriptor (POSIX) or handle
+// (Windows), named in the environment variable QUERN_STRAY_HANDLE. POSIX:
+// replaces this process; Windows: starts the program with every inheritable
+// handle, waits for it and exits with its exit code. False when it cannot.
+bool run_with_stray_handle(const std::vector<platform::OsString>& program_and_arguments);
+// Whether the descriptor or handle named in QUERN_STRAY_HANDLE is open in this
+// process: "open", "closed", or "none" without the variable.
+std::string stray_handle_state();
 
 }  // namespace quern::test_child

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 #include "support/test_child_os.hpp"
 
@@ -22,6 +23,8 @@ platform::OsString own_path(const platform::OsString& argv0) {
 }
 
 unsigned long own_process_id() { return static_cast<unsigned long>(getpid()); }
+
+unsigned long own_process_group() { return static_cast<unsigned long>(getpgrp()); }
 
 void close_stdin() { ::close(STDIN_FILENO); }
 
@@ -56,15 +59,18 @@ std::vector<std::string> environment_entries() {
     return entries;
 }
 
-bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_arguments) {
+namespace {
+
+bool exec(const std::vector<platform::OsString>& program_and_arguments) {
     if (program_and_arguments.empty()) return false;
-    std::signal(SIGCHLD, SIG_IGN);
     std::vector<char*> argv;
     for (const platform::OsString& argument : program_and_arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     return false;
 }
+
+}  // namespace
 
 bool start_detached_copy(const platform::OsString& program, const std::vector<platform::OsString>& arguments) {
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
@@ -83,5 +89,23 @@ bool start_detached_copy(const platform::OsString& program, const std::vector<pl
 }
 
 std::optional<int> run_in_closed_job(const std::vector<platform::OsString>&) { return std::nullopt; }
+
+bool exec_ignoring_sigchld(const std::vector<platform::OsString>& program_and_arguments) {
+    std::signal(SIGCHLD, SIG_IGN);
+    return exec(program_and_arguments);
+}
+
+bool run_with_stray_handle(const std::vector<platform::OsString>& program_and_arguments) {
+    // High, without close-on-exec: what a careless parent leaves open.
+    const int stray = ::fcntl(STDERR_FILENO, F_DUPFD, 100);
+    if (stray < 0 || ::setenv("QUERN_STRAY_HANDLE", std::to_string(stray).c_str(), 1) != 0) return false;
+    return exec(program_and_arguments);
+}
+
+std::string stray_handle_state() {
+    const char* named = std::getenv("QUERN_STRAY_HANDLE");
+    if (named == nullptr) return "none";
+    return ::fcntl(std::atoi(named), F_GETFD) != -1 ? "open" : "closed";
+}
 
 }  // namespace quern::test_child
