@@ -171,7 +171,7 @@ TEST_F(LoopFixture, TheDrainWindowEndsStrictlyAfterOneSecond) {
     // The exit was seen on the first pass; passes come every 50 ms; 1000 ms is not yet more than 1 s.
     EXPECT_EQ(clock - start, 1050ms);
     // Whatever holds the stream open is ended with the rest of the tree.
-    EXPECT_EQ(backend.terminations, 1);
+    EXPECT_EQ(backend.leftovers_ended, 1);
 }
 
 TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnded) {
@@ -181,7 +181,7 @@ TEST_F(LoopFixture, TheLoopLeavesAtTheFirstPassThatSeesTheExitOnceBothStreamsEnd
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(backend.polls, 3);
     // What the backend started may live on without its streams; it goes too.
-    EXPECT_EQ(backend.terminations, 1);
+    EXPECT_EQ(backend.leftovers_ended, 1);
 }
 
 TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {

@@ -296,14 +296,15 @@ TEST(BoundTreePosix, TheChildLeadsAGroupOfItsOwnThatItsGuardHoldsUntilTheTreeIsE
     const auto pid = static_cast<pid_t>(child.value().process_id());
     EXPECT_EQ(::getpgid(pid), pid);
     EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
-    // The leader has been reaped, yet its group lives on through the guard,
-    // so the group's id can be no one else's.
+    // The leader has exited, yet its group lives on, so the group's id can be
+    // no one else's.
     EXPECT_EQ(::kill(-pid, 0), 0);
     child.value().end_tree();
+    // The guard has been reaped; the leader is reaped when its owner lets go.
+    { const ChildProcess dropped = std::move(child.value()); }
     errno = 0;
     EXPECT_EQ(::kill(-pid, 0), -1);
     EXPECT_EQ(errno, ESRCH);
-    // The guard has been reaped: nothing is left behind.
     EXPECT_TRUE(no_child_left());
 }
 
