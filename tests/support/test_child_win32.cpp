@@ -82,6 +82,8 @@ std::optional<int> run_in_closed_job(const std::vector<platform::OsString>& prog
     const platform::ExitPoll exit = child.value().wait_for_exit();
     if (exit.state != platform::ExitPoll::State::Exited) return std::nullopt;
     return static_cast<int>(exit.exit_code);
+}
+
 bool run_with_stray_handle(const std::vector<platform::OsString>& program_and_arguments) {
     if (program_and_arguments.empty()) return false;
     // A pipe's writing end, inheritable, as a careless parent might hold one.
