@@ -413,8 +413,8 @@ void write_records(const std::string& count_and_size) {
 }
 
 // "MS CODE [TEXT]"
-void exit_after(const std::string& spec) {
-    std::istringstream words(spec);
+void exit_after(const std::string& given) {
+    std::istringstream words(given);
     std::string millis;
     std::string code;
     words >> millis >> code;
@@ -459,11 +459,11 @@ const Verb kVerbs[] = {
     {"stderr", [](Child&, const std::string& text) { err(text); }},
     {"stdout-hex", [](Child&, const std::string& hex) { out(from_hex(hex)); }},
     {"stderr-hex", [](Child&, const std::string& hex) { err(from_hex(hex)); }},
-    {"stdout-repeat", [](Child&, const std::string& spec) { out(repeated(spec)); }},
-    {"stderr-repeat", [](Child&, const std::string& spec) { err(repeated(spec)); }},
-    {"stdout-records", [](Child&, const std::string& spec) { write_records(spec); }},
+    {"stdout-repeat", [](Child&, const std::string& given) { out(repeated(given)); }},
+    {"stderr-repeat", [](Child&, const std::string& given) { err(repeated(given)); }},
+    {"stdout-records", [](Child&, const std::string& given) { write_records(given); }},
     {"stdout-partial", [](Child&, const std::string& text) { (void)platform::write_stdout(text); }},
-    {"flood", [](Child&, const std::string& spec) { flood(spec); }},
+    {"flood", [](Child&, const std::string& given) { flood(given); }},
     {"close-stdin", [](Child&, const std::string&) { test_child::close_stdin(); }},
     {"wait-input", [](Child& child, const std::string&) { (void)child.input.rest(); }},
     {"record", [](Child& child, const std::string&) { record(child); }},
@@ -493,7 +493,7 @@ const Verb kVerbs[] = {
     {"sleep",
      [](Child&, const std::string& millis) { std::this_thread::sleep_for(std::chrono::milliseconds(number(millis))); }},
     {"exit", [](Child&, const std::string& code) { platform::exit_process(static_cast<int>(number(code))); }},
-    {"exit-after", [](Child&, const std::string& spec) { exit_after(spec); }},
+    {"exit-after", [](Child&, const std::string& given) { exit_after(given); }},
     {"exec-ignoring-sigchld",
      [](Child& child, const std::string&) {
          if (!test_child::exec_ignoring_sigchld(passengers(child))) refuse("cannot exec", "the program after --");
