@@ -1,7 +1,8 @@
 # One entry point for building and testing on a fresh Debian machine.
 #   make demo         install what is missing, build, set up the demo project's
 #                     virtual environment and play a short session against it
-#   make test         install what is missing, then every test: native debug,
+#   make test         install what is missing, build the release (its warnings
+#                     are errors too), then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, a short run of every fuzz target, and
 #                     the Windows build under Wine; the fault soak runs
@@ -63,7 +64,7 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test check-layers test-native test-asan test-tsan fuzz-smoke test-windows
+test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-windows
 
 check-layers:
 	python3 scripts/check-layers.py

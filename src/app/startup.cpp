@@ -78,8 +78,8 @@ int run_runtime(const std::vector<platform::OsString>& command_line) {
     (void)platform::catch_termination_requests();
     base::Result<project::BackendProcess> backend = project::launch_backend(resolved.value());
     if (!backend) return fail_startup(backend.error());
-    if (const std::optional<std::string>& failure = backend.value().process.tree_binding_failure()) {
-        io::write_stderr_line(std::string(protocol::kTreeNotBoundNote) + *failure);
+    if (const std::string& failure = backend.value().process.tree_binding_failure(); !failure.empty()) {
+        io::write_stderr_line(std::string(protocol::kTreeNotBoundNote) + failure);
     }
     return run_session(std::move(backend).value());
 }

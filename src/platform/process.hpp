@@ -28,7 +28,7 @@ struct ExitPoll {
 struct TreeBinding {
     NativeHandle hold = kInvalidHandle;  // Windows: the job object; POSIX: the guard process's pid
     NativeHandle link = kInvalidHandle;  // POSIX: the writing end of the guard's pipe
-    std::optional<std::string> failure;  // the binding was asked for and the OS refused it: the error text
+    std::string failure;  // the binding was asked for and the OS refused it: the error text; else empty
 };
 
 // A started child process; move-only, the sole owner of the OS's hold on it.
@@ -86,8 +86,9 @@ public:
     // Whether the child's tree is bound to the runtime (ProcessStart::bind_tree)
     // and end_tree has not let go of it yet.
     bool tree_bound() const { return tree_.hold != kInvalidHandle; }
-    // Why the tree could not be bound, when that was asked for: the OS error text.
-    const std::optional<std::string>& tree_binding_failure() const { return tree_.failure; }
+    // Why the tree could not be bound, when that was asked for: the OS error
+    // text; empty when it was bound or not asked for.
+    const std::string& tree_binding_failure() const { return tree_.failure; }
 
     // Ends at once every process left in the child's bound tree, the child too
     // if it still runs, but not those that left the tree on purpose, and lets

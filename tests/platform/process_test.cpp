@@ -187,7 +187,7 @@ BoundFamily start_bound_family(const testing::ScratchDirectory& scratch) {
     ChildProcess child = start_ok(start);
     output.value().child.close();
     EXPECT_TRUE(child.tree_bound());
-    EXPECT_EQ(child.tree_binding_failure(), std::nullopt);
+    EXPECT_EQ(child.tree_binding_failure(), "");
     // Once it is written, the grandchild runs.
     EXPECT_TRUE(file_appears_within(scratch.path() / "grandchild.pid", 30s));
     return {std::move(child), std::move(output.value().runtime)};

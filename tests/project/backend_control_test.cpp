@@ -57,7 +57,7 @@ protected:
 TEST_F(BackendTree, TheBackendsTreeIsBoundToTheRuntime) {
     BackendProcess backend = launch("exit 0\n");
     EXPECT_TRUE(backend.process.tree_bound());
-    EXPECT_EQ(backend.process.tree_binding_failure(), std::nullopt);
+    EXPECT_EQ(backend.process.tree_binding_failure(), "");
     EXPECT_EQ(backend.process.wait_for_exit().exit_code, 0u);
 }
 
