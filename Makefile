@@ -10,7 +10,9 @@
 #                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
 #   make build        native release build: build/release/bin/quern-runtime
-#   make bench        throughput of parsing, rewriting, validation, line cutting
+#   make bench        throughput of parsing, rewriting, validation, line cutting,
+#                     then the whole process against its peers (bench/run-e2e.sh;
+#                     BENCH_RUNS=3 for a quicker run)
 #   make fuzz         build the libFuzzer targets (clang, ASan + UBSan) and run
 #                     each for FUZZ_SECONDS (default 60) over a working copy of
 #                     its corpus in build/fuzz/fuzz-work; `make test` runs them
@@ -50,6 +52,7 @@ bench: deps-bench
 	cmake --preset bench
 	cmake --build --preset bench
 	build/bench/bin/relay_bench
+	bench/run-e2e.sh
 
 DEMO_PROJECT := examples/demo-project
 

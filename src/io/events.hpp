@@ -19,6 +19,9 @@ enum class EventSource : std::uint8_t {
     // The OS asked the runtime to end (SIGTERM, Ctrl+C, ...): one event of
     // kind Line without text per request.
     TerminationRequest = 4,
+    // The backend process has exited (or can no longer be waited for): one
+    // event of kind Line without text, so the loop looks at once.
+    BackendExit = 5,
 };
 
 // What happened on a stream.

@@ -139,6 +139,21 @@ void run_termination_watcher(EventSender events) {
     }
 }
 
+void run_exit_watcher(platform::ExitWatch watch, EventSender events) {
+    watch.wait();
+    (void)events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::BackendExit});
+    events.release();
+}
+
+void start_exit_watcher(platform::ExitWatch watch, EventSender events) {
+    struct Parts {
+        platform::ExitWatch watch;
+        EventSender events;
+    };
+    auto parts = std::make_shared<Parts>(Parts{std::move(watch), std::move(events)});
+    platform::spawn_detached_thread([parts] { run_exit_watcher(std::move(parts->watch), std::move(parts->events)); });
+}
+
 void start_termination_watcher(EventSender events) {
     auto parts = std::make_shared<EventSender>(std::move(events));
     platform::spawn_detached_thread([parts] { run_termination_watcher(std::move(*parts)); });

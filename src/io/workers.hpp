@@ -6,6 +6,7 @@
 #include "io/events.hpp"
 #include "io/line_reader.hpp"
 #include "platform/handle.hpp"
+#include "platform/process.hpp"
 
 namespace quern::io {
 
@@ -47,5 +48,10 @@ void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandl
 // end would end it: while the loop runs, the events channel never closes.
 void run_termination_watcher(EventSender events);
 void start_termination_watcher(EventSender events);
+
+// Waits for the backend's exit and sends one BackendExit event, then lets go
+// of its sender. The loop can then wait for events instead of polling.
+void run_exit_watcher(platform::ExitWatch watch, EventSender events);
+void start_exit_watcher(platform::ExitWatch watch, EventSender events);
 
 }  // namespace quern::io

@@ -20,7 +20,12 @@ void dispatch(Loop& loop, const io::RuntimeEvent& event) {
         case io::EventSource::BackendStderr: return handle_backend_stderr_event(loop, event);
         case io::EventSource::BackendInputWriter: return handle_writer_event(loop, event);
         case io::EventSource::TerminationRequest: return handle_termination_request(loop, event);
+        case io::EventSource::BackendExit: return;  // the supervision step after the batch sees it
     }
+}
+
+std::chrono::milliseconds next_wait(const LoopState& state) {
+    return state.shutting_down() || state.backend_exit ? kLoopWait : kIdleWait;
 }
 
 }  // namespace
@@ -32,7 +37,7 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
     for (;;) {
         // Everything ready is taken at once: one wake-up, one write of the
         // records it makes and one look at the backend for a whole batch.
-        switch (events.receive_all_for(kLoopWait, batch)) {
+        switch (events.receive_all_for(next_wait(loop.state), batch)) {
             case io::EventReceiver::Wait::Value:
                 for (io::RuntimeEvent& event : batch) {
                     dispatch(loop, event);

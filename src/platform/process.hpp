@@ -98,6 +98,7 @@ public:
     void end_tree();
 
 private:
+    friend class ExitWatch;  // Windows: duplicates the process handle
     void release();  // ends a bound tree; Windows: closes both handles; POSIX: reaps a child whose exit was seen
     ExitPoll lost(OsErrorCode error);  // POSIX: a poll failed
     void take(ChildProcess& other) {
@@ -118,6 +119,27 @@ private:
     TreeBinding tree_;
     std::optional<std::uint32_t> exit_code_;
     bool lost_ = false;
+};
+
+// Waits for a child's exit on a thread of its own while the child's owner goes
+// on polling: it neither reaps the child nor touches the ChildProcess, so the
+// owner still sees the exit and its code. Windows: a handle of its own to the
+// process; POSIX: the pid (waitid with WNOWAIT). Move-only.
+class ExitWatch {
+public:
+    explicit ExitWatch(const ChildProcess& child);
+    ~ExitWatch();
+    ExitWatch(ExitWatch&& other) noexcept : process_(other.process_) { other.process_ = kInvalidHandle; }
+    ExitWatch& operator=(ExitWatch&&) = delete;
+    ExitWatch(const ExitWatch&) = delete;
+    ExitWatch& operator=(const ExitWatch&) = delete;
+
+    // Returns once the child has exited, or at once when it cannot be waited
+    // for (none, reaped already, or the OS refuses).
+    void wait() const;
+
+private:
+    NativeHandle process_ = kInvalidHandle;
 };
 
 // The three standard streams of a child. kInvalidHandle gives the null device.

@@ -347,6 +347,18 @@ void ChildProcess::release() {
     process_ = kInvalidHandle;
 }
 
+ExitWatch::ExitWatch(const ChildProcess& child)
+    : process_(child.valid() ? static_cast<NativeHandle>(child.process_id()) : kInvalidHandle) {}
+
+ExitWatch::~ExitWatch() = default;
+
+void ExitWatch::wait() const {
+    if (process_ == kInvalidHandle) return;
+    siginfo_t exit{};
+    while (::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+}
+
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     base::Result<Pipe> report = create_pipe();
     if (!report) return base::Failure{report.error()};

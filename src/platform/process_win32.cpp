@@ -98,6 +98,22 @@ ExitPoll ChildProcess::wait_for_exit() {
     return poll_exit();
 }
 
+ExitWatch::ExitWatch(const ChildProcess& child) {
+    HANDLE own = nullptr;
+    if (child.valid() && DuplicateHandle(GetCurrentProcess(), win32_handle(child.process_), GetCurrentProcess(), &own,
+                                         SYNCHRONIZE, FALSE, 0)) {
+        process_ = native_handle(own);
+    }
+}
+
+ExitWatch::~ExitWatch() {
+    if (process_ != kInvalidHandle) CloseHandle(win32_handle(process_));
+}
+
+void ExitWatch::wait() const {
+    if (process_ != kInvalidHandle) (void)WaitForSingleObject(win32_handle(process_), INFINITE);
+}
+
 void ChildProcess::terminate_process() {
     if (valid() && !exit_code_) TerminateProcess(win32_handle(process_), 1);
 }

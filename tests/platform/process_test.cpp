@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -51,6 +52,30 @@ TEST(ChildProcessExit, TheExitCodeIsReportedAndKept) {
     expect_exited(child.poll_exit(), 7);
     child.terminate_process();  // after the exit was seen: nothing is sent
     expect_exited(child.poll_exit(), 7);
+}
+
+// The exit watcher's wait, on another thread while the owner polls: it ends
+// with the child and leaves the exit and its code to the owner.
+TEST(ChildProcessExit, AnExitWatchWaitsForTheExitAndLeavesItToTheOwner) {
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    ASSERT_TRUE(input.ok());
+    ProcessStart start = helper_start({"wait-input", "exit 5"});
+    start.stdio.input = input.value().child.native();
+    ChildProcess child = start_ok(start);
+    input.value().child.close();
+    std::atomic<bool> seen{false};
+    std::thread watcher([watch = ExitWatch(child), &seen] {
+        watch.wait();
+        seen = true;
+    });
+    EXPECT_EQ(child.poll_exit().state, ExitPoll::State::Running);
+    EXPECT_FALSE(seen);
+    input.value().runtime.close();  // its input ends, so it exits
+    watcher.join();
+    EXPECT_TRUE(seen);
+    expect_exited(child.poll_exit(), 5);
+    // A watch of no child waits for nothing.
+    ExitWatch(ChildProcess()).wait();
 }
 
 TEST(ChildProcessExit, AChildWaitingForInputIsRunningUntilTerminated) {
