@@ -10,22 +10,9 @@ namespace quern::loop {
 
 namespace {
 
-// Whether the record may go to the front end: anything but a response, and a
-// response that settles the pending request of its id. A second answer, or one
-// to an id never asked, would give the front end more than one answer to a
-// request (or one to a request it never sent). The backend's answer to the
-// runtime's own shutdown request passes too: it is the one request of the
-// runtime's that the backend answers.
-bool settle_response(const json::Object& record, LoopState& state) {
-    if (record.find("type")->as_string() != "response") return true;
-    const json::Value* id = record.find("id");
-    if (id == nullptr) return false;
-    const std::string key = protocol::request_key(*id);
-    if (state.pending.contains(key)) {
-        state.pending.remove(key);
-        return true;
-    }
-    return id->is_string() && id->as_string() == protocol::kRuntimeShutdownId;
+void settle_response(const json::Object& record, LoopState& state) {
+    if (record.find("type")->as_string() != "response") return;
+    if (const json::Value* id = record.find("id")) state.pending.remove(protocol::request_key(*id));
 }
 
 void relay_backend_stdout_line(Loop& loop, std::string_view line) {
@@ -35,10 +22,7 @@ void relay_backend_stdout_line(Loop& loop, std::string_view line) {
         return;
     }
     // Settled before the write: a response whose write fails has still been answered.
-    if (!settle_response(parsed.value().as_object(), loop.state)) {
-        loop.io.note(protocol::kUnaskedResponseNote);
-        return;
-    }
+    settle_response(parsed.value().as_object(), loop.state);
     loop.write_record(parsed.value());
 }
 

@@ -7,9 +7,8 @@ namespace quern::loop {
 
 // Every event from the backend's stdout reader. A line that is a protocol
 // record is re-written canonically to the front end, a response record first
-// settling the pending request of its id; a response that settles none (but
-// the answer to the runtime's own shutdown request), any other line, and a line
-// the reader could not deliver, cost a note and are dropped. A read failure is a failure
+// settling the pending request of its id; any other line, and a line the reader
+// could not deliver, costs a note and is dropped. A read failure is a failure
 // and begins the shutdown; it and the end of the stream close the stream.
 void handle_backend_stdout_event(Loop& loop, const io::RuntimeEvent& event);
 

@@ -37,7 +37,6 @@ std::string backend_exited_message(std::optional<std::uint32_t> exit_code);
 // The notes on standard error.
 inline constexpr std::string_view kNonProtocolNote = "[quern-runtime] Ignored non-protocol backend stdout";
 inline constexpr std::string_view kInvalidRecordNote = "[quern-runtime] Ignored invalid backend stdout record";
-inline constexpr std::string_view kUnaskedResponseNote = "[quern-runtime] Ignored backend response to no pending request";
 inline constexpr std::string_view kOversizedStderrNote = "[quern-runtime] Oversized backend stderr line discarded";
 inline constexpr std::string_view kInvalidUtf8StderrNote = "[quern-runtime] Invalid UTF-8 backend stderr line discarded";
 inline constexpr std::string_view kStderrReadFailedNote = "[quern-runtime] Backend stderr read failed: ";

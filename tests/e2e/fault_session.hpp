@@ -117,7 +117,9 @@ struct FaultRun {
 // - every line the front end wrote gets exactly one answer (a relayed response
 //   with its id, or one error response, with its id or with a null id for a
 //   line refused before its id is known), none twice, none lost; when the run
-//   may end early, the answered lines are the first ones;
+//   may end early, the answered lines are the first ones; a backend scripted
+//   to answer twice or to answer ids never asked has those answers of its own
+//   relayed as it wrote them, and nothing else beside;
 // - the exit status is 0 for a clean stop and 1 otherwise, with exactly one
 //   fatal record, last, only when it is 1;
 // - nothing but canonical records reaches the front end;

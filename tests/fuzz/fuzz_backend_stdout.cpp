@@ -4,9 +4,8 @@
 //
 // For each line: a protocol record (a JSON object with a string "type") is
 // written as exactly one line of canonical JSON that reads back as the value
-// the backend sent, and a response settles the pending request of its id; a
-// response that settles nothing (but the answer to the runtime's own shutdown
-// request) and anything else write nothing and cost exactly one note.
+// the backend sent, and a response settles the pending request of its id;
+// anything else writes nothing and costs exactly one note.
 
 #include <cstddef>
 #include <cstdint>
@@ -47,22 +46,15 @@ void relay_line(LoopWorld& world, const io::LineResult& line) {
     // What the relay is to make of the line, worked out before it sees it.
     std::optional<json::Value> record;
     std::string settled_key;
-    bool unasked_response = false;
     if (line.kind == io::LineEventKind::Line) {
         base::Result<json::Value> parsed = json::parse_json(line.text);
         if (parsed.ok() && protocol::is_protocol_record(parsed.value())) {
             record = std::move(parsed.value());
-            const bool is_response = record->as_object().find("type")->as_string() == "response";
-            const json::Value* id = record->as_object().find("id");
-            // Every other line's id is pending; only a response may settle it.
-            const bool asked = id != nullptr && line.text.size() % 2 == 0;
-            if (asked) {
+            // A pending request under the record's id, which only a response may settle.
+            if (const json::Value* id = record->as_object().find("id")) {
                 settled_key = protocol::request_key(*id);
                 world.loop.state.pending.insert(settled_key, loop::PendingEntry{*id, false});
             }
-            const bool runtime_shutdown_answer =
-                id != nullptr && id->is_string() && id->as_string() == protocol::kRuntimeShutdownId;
-            unasked_response = is_response && !asked && !runtime_shutdown_answer;
         }
     }
 
@@ -80,7 +72,6 @@ void relay_line(LoopWorld& world, const io::LineResult& line) {
         case io::LineEventKind::Line: break;
     }
     if (!record) return expect_note_only(world, writes_before, protocol::kNonProtocolNote);
-    if (unasked_response) return expect_note_only(world, writes_before, protocol::kUnaskedResponseNote);
 
     QUERN_FUZZ_CHECK(world.notes.empty(), world.notes.front());
     QUERN_FUZZ_CHECK(world.writes.size() == writes_before + 1,

@@ -25,6 +25,7 @@ namespace quern::fuzz {
 struct IdleBackend final : project::ProcessControl {
     project::ProcessPoll poll() override { return {}; }
     void terminate_tree() override {}
+    void end_leftovers() override {}
 };
 
 struct LoopWorld {
