@@ -11,15 +11,16 @@
 namespace quern::io {
 
 // The worker threads around the event loop: three line readers (the
-// runtime's stdin, the backend's stdout and stderr), the backend input writer
-// and the termination watcher. Each run_* is a thread's body; each start_*
-// runs it on a new detached worker thread.
+// runtime's stdin, the backend's stdout and stderr), the backend input writer,
+// the termination watcher and the exit watcher. Each run_* is a thread's body;
+// each start_* runs it on a new detached worker thread.
 
 // How many bytes of lines one reader may have waiting for the loop. A reader
 // whose backlog is full reads nothing more until the loop has caught up, so a
 // front end that stops reading makes the backend's pipe push back instead of
-// the runtime's memory growing. Well above the longest line (1 MiB).
-inline constexpr std::size_t kReaderBacklogBytes = 4 * 1024 * 1024;
+// the runtime's memory growing. As much as the longest line (1 MiB): batches
+// stay large, and the peak memory of a flood stays a few MiB.
+inline constexpr std::size_t kReaderBacklogBytes = 1024 * 1024;
 
 // Reads lines from the source and sends each result as one event tagged with
 // the source, until it has sent Closed or Failed or a send fails because the

@@ -41,8 +41,10 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
             case io::EventReceiver::Wait::Value:
                 for (io::RuntimeEvent& event : batch) {
                     dispatch(loop, event);
-                    // Done with it: its reader may read on.
-                    event.backlog.reset();
+                    // Done with it: its reader may read on, and its line's
+                    // memory goes now, not with the rest of the batch, so a
+                    // batch and the reader's next backlog never add up.
+                    event = io::RuntimeEvent{};
                 }
                 batch.clear();
                 break;

@@ -1,5 +1,9 @@
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -32,6 +36,15 @@ void prepare_process() {
     // An ignored SIGCHLD, inherited from whatever started the runtime, would
     // have the kernel reap the backend, and its exit could not be read.
     std::signal(SIGCHLD, SIG_DFL);
+#ifdef __GLIBC__
+    // Lines of hundreds of kilobytes pass through several threads. glibc would
+    // raise its mmap threshold after the first one is freed and from then on
+    // keep such lines in per-thread arenas that never shrink; a fixed
+    // threshold gives each one back to the system when it goes, and two arenas
+    // are plenty for threads that mostly wait.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    ::mallopt(M_ARENA_MAX, 2);
+#endif
 }
 
 std::vector<OsString> program_arguments(int argc, char** argv) {
