@@ -32,9 +32,9 @@ private:
 };
 
 // Size of each reader's own read buffer.
-inline constexpr std::size_t kReadBufferBytes = 8192;
+inline constexpr std::size_t kReadBufferBytes = 65536;
 
-// A byte source with the reader's 8192-byte buffer in front of it.
+// A byte source with the reader's 64 KiB buffer in front of it.
 class BufferedReader {
 public:
     explicit BufferedReader(ByteSource& source);

@@ -53,10 +53,10 @@ make_boundary_seeds() {  # TARGET DIR
 }
 
 # Options of single targets: the line chunk inputs must be able to go past the
-# reader's 8192-byte buffer.
+# reader's 64 KiB buffer.
 extra_options() {
     case "$1" in
-        line_chunks) echo "-max_len=20000" ;;
+        line_chunks) echo "-max_len=140000" ;;
     esac
 }
 
