@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace quern::testing {
@@ -53,6 +55,16 @@ TestProcess::TestProcess(platform::OsString program, std::vector<platform::OsStr
     if (!options.read_stdout) out.runtime.close();
     started_at_ = Clock::now();
     base::Result<platform::ChildProcess> process = platform::start_child_process(start);
+#ifdef _WIN32
+    // Wine now and then fails a process creation with ERROR_INTERNAL_ERROR
+    // (1359) and succeeds with the same call a moment later; the runtime under
+    // test is not involved yet, so the harness tries again.
+    for (int tries = 1; !process.ok() && process.error().find("(os error 1359)") != std::string::npos && tries < 5;
+         ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        process = platform::start_child_process(start);
+    }
+#endif
     if (!process.ok()) {
         throw std::runtime_error("cannot start " + platform::to_utf8_lossy(start.program) + ": " + process.error());
     }
