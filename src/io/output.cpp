@@ -22,6 +22,13 @@ bool RecordWriter::append(const json::Value& record) {
     return buffer_.size() < kFlushBytes || flush_locked();
 }
 
+bool RecordWriter::append_text(std::string_view record_text) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    buffer_ += record_text;
+    buffer_ += '\n';
+    return buffer_.size() < kFlushBytes || flush_locked();
+}
+
 bool RecordWriter::flush() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return flush_locked();
@@ -52,7 +59,7 @@ RecordWriter& stdout_writer() {
 
 bool emit_record(const json::Value& record) { return stdout_writer().write(record); }
 
-bool buffer_record(const json::Value& record) { return stdout_writer().append(record); }
+bool buffer_record_text(std::string_view record_text) { return stdout_writer().append_text(record_text); }
 
 bool flush_records() { return stdout_writer().flush(); }
 

@@ -27,6 +27,8 @@ public:
     // Adds the record's line to the pending bytes, and writes them when they
     // pass kFlushBytes; false when that write failed.
     bool append(const json::Value& record);
+    // The same for a record's compact text.
+    bool append_text(std::string_view record_text);
     // Writes the pending bytes in one call; false when not all of them could be.
     bool flush();
     // append, then flush.
@@ -42,11 +44,11 @@ private:
 
 // The runtime's standard output, the only way anything reaches it. A failed
 // write (e.g. the front end closed the pipe) is reported.
-// emit_record writes at once; buffer_record leaves the line pending until
+// emit_record writes at once; buffer_record_text leaves the line pending until
 // flush_records or until enough is pending (the event loop flushes before it
 // ever waits, so no record is held back).
 bool emit_record(const json::Value& record);
-bool buffer_record(const json::Value& record);
+bool buffer_record_text(std::string_view record_text);
 bool flush_records();
 
 // Writes one line, the text and a line feed, to the runtime's standard error

@@ -2,28 +2,21 @@
 
 #include <string>
 
-#include "json/parse.hpp"
 #include "protocol/records.hpp"
-#include "protocol/request.hpp"
 
 namespace quern::loop {
 
 namespace {
 
-void settle_response(const json::Object& record, LoopState& state) {
-    if (record.find("type")->as_string() != "response") return;
-    if (const json::Value* id = record.find("id")) state.pending.remove(protocol::request_key(*id));
-}
-
 void relay_backend_stdout_line(Loop& loop, std::string_view line) {
-    base::Result<json::Value> parsed = json::parse_json(line);
-    if (!parsed.ok() || !protocol::is_protocol_record(parsed.value())) {
+    loop.record_text.clear();
+    if (!loop.relay.relay(line, loop.record_text)) {
         loop.io.note(protocol::kNonProtocolNote);
         return;
     }
     // Settled before the write: a response whose write fails has still been answered.
-    settle_response(parsed.value().as_object(), loop.state);
-    loop.write_record(parsed.value());
+    if (const auto& key = loop.relay.answered_key()) loop.state.pending.remove(*key);
+    loop.write_record_text(loop.record_text);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
 }
 
 LoopIo standard_loop_io() {
-    return LoopIo{io::buffer_record, io::write_stderr_line, [] { return base::Clock::now(); },
+    return LoopIo{io::buffer_record_text, io::write_stderr_line, [] { return base::Clock::now(); },
                   [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }, io::flush_records};
 }
 

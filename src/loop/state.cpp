@@ -1,5 +1,6 @@
 #include "loop/state.hpp"
 
+#include "json/write.hpp"
 #include "protocol/request.hpp"
 
 namespace quern::loop {
@@ -13,7 +14,13 @@ std::vector<PendingEntry> PendingRequests::drain() {
 }
 
 void Loop::write_record(const json::Value& record) {
-    const bool written = io.emit(record);
+    record_text.clear();
+    json::append_compact(record, record_text);
+    write_record_text(record_text);
+}
+
+void Loop::write_record_text(std::string_view text) {
+    const bool written = io.emit(text);
     state.frontend_output_healthy = state.frontend_output_healthy && written;
 }
 

@@ -13,6 +13,7 @@
 #include "io/events.hpp"
 #include "json/value.hpp"
 #include "project/backend_control.hpp"
+#include "protocol/record_relay.hpp"
 
 namespace quern::loop {
 
@@ -67,8 +68,9 @@ struct LoopState {
     bool interrupted() const { return termination_requests >= 2; }
 };
 
-// Where the loop's records go: false when one could not be written.
-using RecordSink = std::function<bool(const json::Value&)>;
+// Where the loop's records go, each as its compact text without the line
+// feed: false when one could not be written.
+using RecordSink = std::function<bool(std::string_view)>;
 // Where the loop's lines for standard error go (notes, relayed backend lines).
 using LineSink = std::function<void(std::string_view)>;
 
@@ -91,10 +93,16 @@ struct Loop {
     io::BackendInputSender& backend_input;
     project::ProcessControl& backend;
     const LoopIo& io;
+    // Backend stdout lines become records through here.
+    protocol::RecordRelay relay{};
+    // Each record's text on its way out, reused from record to record.
+    std::string record_text{};
 
     // Writes one record to the front end; a failed write marks the front end's
     // output unhealthy for good (the next supervision pass begins the shutdown).
     void write_record(const json::Value& record);
+    // The same for a record's compact text.
+    void write_record_text(std::string_view text);
     // Sends on every record held back, folding a failure in the same way.
     void flush_records();
 

@@ -64,13 +64,13 @@ int run_exit_path(Loop& loop, io::EventReceiver& events) {
     const std::string message = exit_message(state);
     for (PendingEntry& entry : state.pending.drain()) {
         if (clean && entry.is_shutdown) {
-            (void)loop.io.emit(protocol::shutdown_response(std::move(entry.id)));
+            loop.write_record(protocol::shutdown_response(std::move(entry.id)));
         } else {
-            (void)loop.io.emit(protocol::error_response(std::move(entry.id), message));
+            loop.write_record(protocol::error_response(std::move(entry.id), message));
         }
     }
-    if (!clean) (void)loop.io.emit(protocol::fatal_record(message));
-    (void)loop.io.flush();
+    if (!clean) loop.write_record(protocol::fatal_record(message));
+    loop.flush_records();
     events.close();
     return clean ? base::kExitClean : base::kExitUnclean;
 }

@@ -39,7 +39,10 @@ struct LoopWorld {
         writes.emplace_back(bytes);
         return true;
     }};
-    loop::LoopIo loop_io{[this](const json::Value& record) { return writer.write(record); },
+    loop::LoopIo loop_io{[this](std::string_view record) {
+                             const bool appended = writer.append_text(record);
+                             return writer.flush() && appended;
+                         },
                          [this](std::string_view text) { notes.emplace_back(text); },
                          [] { return base::TimePoint() + std::chrono::hours(1); },
                          [](std::chrono::milliseconds) {}};

@@ -43,8 +43,8 @@ constexpr const char* kShutdownRecord = R"({"command":"shutdown","id":"__runtime
 TEST_F(LoopFixture, NoRecordIsHeldBackWhileTheLoopWaits) {
     std::vector<std::string> pending;
     int flushes = 0;
-    loop_io.emit = [&](const json::Value& record) {
-        pending.push_back(json::to_compact_text(record));
+    loop_io.emit = [&](std::string_view record) {
+        pending.emplace_back(record);
         return true;
     };
     loop_io.flush = [&] {

@@ -58,8 +58,8 @@ struct LoopWorld : ::testing::Test {
     bool output_ok = true;
     base::TimePoint start = base::TimePoint() + std::chrono::hours(1);
     base::TimePoint clock = start;
-    LoopIo loop_io{[this](const json::Value& record) {
-                       records.push_back(json::to_compact_text(record));
+    LoopIo loop_io{[this](std::string_view record) {
+                       records.emplace_back(record);
                        return output_ok;
                    },
                    [this](std::string_view text) { notes.emplace_back(text); },
