@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace quern::base {
 
@@ -32,6 +34,33 @@ public:
         }
         room_.notify_all();
     }
+    // release, handing back the piece's memory for the producer's next one, so
+    // that a steady flow allocates nothing. It is kept only while what is kept
+    // and what is outstanding stay within the limit.
+    void release(std::size_t bytes, std::string&& buffer) {
+        std::string dropped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            used_ -= bytes < used_ ? bytes : used_;
+            if (!closed_ && kept_.size() < kMaxKept && used_ + kept_bytes_ + buffer.capacity() <= limit_) {
+                kept_bytes_ += buffer.capacity();
+                kept_.push_back(std::move(buffer));
+            } else {
+                dropped = std::move(buffer);  // freed outside the lock
+            }
+        }
+        room_.notify_all();
+    }
+    // A buffer handed back (empty, with its memory), or a new empty string.
+    std::string take_buffer() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.empty()) return {};
+        std::string buffer = std::move(kept_.back());
+        kept_.pop_back();
+        kept_bytes_ -= buffer.capacity();
+        buffer.clear();
+        return buffer;
+    }
 
     // Wakes every waiter; later acquires fail.
     void close() {
@@ -48,8 +77,12 @@ public:
     }
 
 private:
+    static constexpr std::size_t kMaxKept = 64;
+
     mutable std::mutex mutex_;
     std::condition_variable room_;
+    std::vector<std::string> kept_;
+    std::size_t kept_bytes_ = 0;
     std::size_t limit_;
     std::size_t used_ = 0;
     bool closed_ = false;
@@ -76,6 +109,12 @@ public:
 
     void reset() {
         if (budget_) budget_->release(bytes_);
+        budget_.reset();
+        bytes_ = 0;
+    }
+    // reset, handing the piece's memory back to the budget for reuse.
+    void reset(std::string&& buffer) {
+        if (budget_) budget_->release(bytes_, std::move(buffer));
         budget_.reset();
         bytes_ = 0;
     }

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "base/byte_budget.hpp"
 #include "base/channel.hpp"
@@ -16,11 +18,11 @@ enum class EventSource : std::uint8_t {
     BackendStdout = 1,
     BackendStderr = 2,
     BackendInputWriter = 3,
-    // The OS asked the runtime to end (SIGTERM, Ctrl+C, ...): one event of
+    // The OS asked the runtime to end (SIGTERM, Ctrl+C, ...): one line of
     // kind Line without text per request.
     TerminationRequest = 4,
     // The backend process has exited (or can no longer be waited for): one
-    // event of kind Line without text, so the loop looks at once.
+    // line of kind Line without text, so the loop looks at once.
     BackendExit = 5,
 };
 
@@ -33,18 +35,83 @@ enum class LineEventKind : std::uint8_t {
     Failed = 4,       // read (or, from the writer, write) error; text holds the OS error text
 };
 
-// What the workers tell the event loop.
+// One thing that happened on a stream, as the loop handles it.
+struct StreamLine {
+    LineEventKind kind = LineEventKind::Closed;
+    std::string_view text;  // for Line and Failed; empty otherwise
+    EventSource source = EventSource::RuntimeStdin;
+};
+
+// What a worker tells the event loop: one or more StreamLines from one source,
+// in order, packed into one buffer. A reader hands over everything one read
+// brought this way, with one allocation and one wake-up of the loop.
 // Move-only: a reader's event holds its place in the reader's backlog until
 // the loop is done with it.
-struct RuntimeEvent {
+class RuntimeEvent {
+public:
     RuntimeEvent() = default;
-    RuntimeEvent(LineEventKind kind_, std::string text_, EventSource source_, base::BudgetLease backlog_ = {})
-        : kind(kind_), text(std::move(text_)), source(source_), backlog(std::move(backlog_)) {}
+    // An event to fill with add; buffer lends its memory.
+    explicit RuntimeEvent(EventSource source, std::string buffer = {}) : source_(source), packed_(std::move(buffer)) {
+        packed_.clear();
+    }
+    // An event of one line (or of one happening without text).
+    RuntimeEvent(LineEventKind kind, std::string_view text, EventSource source) : source_(source) { add(kind, text); }
 
-    LineEventKind kind = LineEventKind::Closed;
-    std::string text;  // for Line and Failed; empty otherwise
-    EventSource source = EventSource::RuntimeStdin;
-    base::BudgetLease backlog;
+    EventSource source() const { return source_; }
+    bool empty() const { return packed_.empty(); }
+    // The bytes the event takes, its lines' texts and their headers.
+    std::size_t size() const { return packed_.size(); }
+
+    void add(LineEventKind kind, std::string_view text) {
+        char header[kHeaderBytes];
+        header[0] = static_cast<char>(kind);
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::memcpy(header + 1, &length, sizeof length);
+        packed_.append(header, kHeaderBytes);
+        packed_.append(text);
+    }
+
+    // Adds a line whose text fill(std::string&) appends to the string it is
+    // given; fill answers the line's kind, which is also answered here.
+    template <typename Fill>
+    LineEventKind add_filled(Fill&& fill) {
+        const std::size_t at = packed_.size();
+        packed_.append(kHeaderBytes, '\0');
+        const LineEventKind kind = fill(packed_);
+        packed_[at] = static_cast<char>(kind);
+        const auto length = static_cast<std::uint32_t>(packed_.size() - at - kHeaderBytes);
+        std::memcpy(packed_.data() + at + 1, &length, sizeof length);
+        return kind;
+    }
+
+    // Calls each(const StreamLine&) for every line, in order.
+    template <typename Each>
+    void for_each(Each&& each) const {
+        std::size_t at = 0;
+        while (at < packed_.size()) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, packed_.data() + at + 1, sizeof length);
+            const StreamLine line{static_cast<LineEventKind>(packed_[at]),
+                                  std::string_view(packed_).substr(at + kHeaderBytes, length), source_};
+            at += kHeaderBytes + length;
+            each(line);
+        }
+    }
+
+    void hold_backlog(base::BudgetLease backlog) { backlog_ = std::move(backlog); }
+
+    // The loop is done with it: its reader may read on, and reuses its memory.
+    void finish() {
+        backlog_.reset(std::move(packed_));
+        *this = RuntimeEvent{};
+    }
+
+private:
+    static constexpr std::size_t kHeaderBytes = 1 + sizeof(std::uint32_t);
+
+    EventSource source_ = EventSource::RuntimeStdin;
+    std::string packed_;  // per line: its kind, its length, its text
+    base::BudgetLease backlog_;
 };
 
 // The workers' channel to the loop: unbounded, one sender handle per worker.

@@ -41,30 +41,36 @@ std::string_view trim_line_end(std::string_view line) {
     return line;
 }
 
-LineResult finish_line(std::string& line, bool overlong) {
-    if (overlong) return {LineEventKind::Oversized, {}};
-    if (!base::is_valid_utf8(line)) return {LineEventKind::InvalidUtf8, {}};
-    line.resize(trim_line_end(line).size());
-    return {LineEventKind::Line, std::move(line)};
+// The line is out's bytes from start on.
+LineEventKind finish_line(std::string& out, std::size_t start, bool overlong) {
+    const std::string_view line = std::string_view(out).substr(start);
+    if (overlong || !base::is_valid_utf8(line)) {
+        out.resize(start);
+        return overlong ? LineEventKind::Oversized : LineEventKind::InvalidUtf8;
+    }
+    out.resize(start + trim_line_end(line).size());
+    return LineEventKind::Line;
 }
 
 }  // namespace
 
-LineResult read_bounded_line(BufferedReader& reader, std::size_t limit) {
-    std::string line;
+LineEventKind read_bounded_line_into(BufferedReader& reader, std::size_t limit, std::string& out) {
+    const std::size_t start = out.size();
     bool overlong = false;
     bool started = false;
     for (;;) {
         if (reader.buffered().empty()) {
             platform::ReadOutcome outcome = reader.refill();
             if (outcome.kind == platform::ReadOutcome::Kind::Error) {
-                return {LineEventKind::Failed, platform::os_error_text(outcome.error)};
+                out.resize(start);
+                out += platform::os_error_text(outcome.error);
+                return LineEventKind::Failed;
             }
         }
         std::string_view available = reader.buffered();
         if (available.empty()) {
-            if (!started) return {LineEventKind::Closed, {}};
-            return finish_line(line, overlong);
+            if (!started) return LineEventKind::Closed;
+            return finish_line(out, start, overlong);
         }
         const std::size_t newline = available.find('\n');
         const bool ends_line = newline != std::string_view::npos;
@@ -72,15 +78,21 @@ LineResult read_bounded_line(BufferedReader& reader, std::size_t limit) {
         reader.consume(piece.size());
         started = true;
         if (!overlong) {
-            if (line.size() + piece.size() <= limit) {
-                line.append(piece);
+            if (out.size() - start + piece.size() <= limit) {
+                out.append(piece);
             } else {
                 overlong = true;
-                std::string().swap(line);
+                out.resize(start);
             }
         }
-        if (ends_line) return finish_line(line, overlong);
+        if (ends_line) return finish_line(out, start, overlong);
     }
+}
+
+LineResult read_bounded_line(BufferedReader& reader, std::size_t limit) {
+    LineResult result{LineEventKind::Closed, {}};
+    result.kind = read_bounded_line_into(reader, limit, result.text);
+    return result;
 }
 
 }  // namespace quern::io

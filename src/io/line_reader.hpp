@@ -65,5 +65,9 @@ struct LineResult {
 // reported once as Oversized. A last line without a line feed counts as a line.
 // Trailing CRs and LFs are removed from a Line; other CRs stay.
 LineResult read_bounded_line(BufferedReader& reader, std::size_t limit);
+// The same, appending a Line's text or a Failed read's OS error text to out
+// (which is otherwise left as it was) and answering the kind: the readers
+// pack lines straight into the buffer they hand over.
+LineEventKind read_bounded_line_into(BufferedReader& reader, std::size_t limit, std::string& out);
 
 }  // namespace quern::io

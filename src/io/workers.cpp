@@ -14,16 +14,23 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
                      EventSender events) {
     BufferedReader reader(*source);
     auto backlog = std::make_shared<base::ByteBudget>(kReaderBacklogBytes);
+    // The lines of one read go to the loop together, packed into one buffer:
+    // one wake-up for all of them. The batch leaves before the reader could
+    // wait for more bytes.
+    RuntimeEvent batch(tag, backlog->take_buffer());
     for (;;) {
-        LineResult result = read_bounded_line(reader, limit);
-        const bool last = result.kind == LineEventKind::Closed || result.kind == LineEventKind::Failed;
+        const LineEventKind kind =
+            batch.add_filled([&](std::string& out) { return read_bounded_line_into(reader, limit, out); });
+        const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
+        const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;
+        if (!last && line_ready && batch.size() < kReaderBatchBytes) continue;
         // Counted with the event's own size, so that a flood of empty lines is
-        // bounded too.
-        const std::size_t cost = result.text.size() + sizeof(RuntimeEvent);
+        // bounded too. Waits while the loop holds a full backlog.
+        const std::size_t cost = batch.size() + sizeof(RuntimeEvent);
         if (!backlog->acquire(cost)) return;
-        RuntimeEvent event{result.kind, std::move(result.text), tag, base::BudgetLease(backlog, cost)};
-        if (events.send(std::move(event)) != base::SendResult::Sent) return;
-        if (last) return;
+        batch.hold_backlog(base::BudgetLease(backlog, cost));
+        if (events.send(std::move(batch)) != base::SendResult::Sent || last) return;
+        batch = RuntimeEvent(tag, backlog->take_buffer());
     }
 }
 
@@ -105,8 +112,7 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
         batch.clear();
         base::Status written = out->finish();
         if (!written.ok()) {
-            (void)events.send(RuntimeEvent{LineEventKind::Failed, written.error(),
-                                           EventSource::BackendInputWriter});
+            (void)events.send(RuntimeEvent(LineEventKind::Failed, written.error(), EventSource::BackendInputWriter));
             break;
         }
     }

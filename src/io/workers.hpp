@@ -21,10 +21,13 @@ namespace quern::io {
 // the runtime's memory growing. As much as the longest line (1 MiB): batches
 // stay large, and the peak memory of a flood stays a few MiB.
 inline constexpr std::size_t kReaderBacklogBytes = 1024 * 1024;
+// Lines already read go to the loop in batches of up to this many bytes.
+inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 
 // Reads lines from the source and sends each result as one event tagged with
 // the source, until it has sent Closed or Failed or a send fails because the
 // loop is gone; it waits before reading on while its backlog is full. The
+// lines that one read brought are sent together, before the next read. The
 // source is destroyed on return, which closes an owned pipe end; a borrowed
 // handle stays open.
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,

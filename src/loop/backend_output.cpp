@@ -21,28 +21,28 @@ void relay_backend_stdout_line(Loop& loop, std::string_view line) {
 
 }  // namespace
 
-void handle_backend_stdout_event(Loop& loop, const io::RuntimeEvent& event) {
+void handle_backend_stdout_event(Loop& loop, const io::StreamLine& event) {
     switch (event.kind) {
         case io::LineEventKind::Line: return relay_backend_stdout_line(loop, event.text);
         case io::LineEventKind::Oversized:
         case io::LineEventKind::InvalidUtf8: return loop.io.note(protocol::kInvalidRecordNote);
         case io::LineEventKind::Closed: loop.state.backend_stdout_closed = true; return;
         case io::LineEventKind::Failed:
-            loop.state.failure_message = "Backend stdout failed: " + event.text;
+            loop.state.failure_message = "Backend stdout failed: " + std::string(event.text);
             loop.begin_shutdown();
             loop.state.backend_stdout_closed = true;
             return;
     }
 }
 
-void handle_backend_stderr_event(Loop& loop, const io::RuntimeEvent& event) {
+void handle_backend_stderr_event(Loop& loop, const io::StreamLine& event) {
     switch (event.kind) {
         case io::LineEventKind::Line: return loop.io.note(event.text);
         case io::LineEventKind::Oversized: return loop.io.note(protocol::kOversizedStderrNote);
         case io::LineEventKind::InvalidUtf8: return loop.io.note(protocol::kInvalidUtf8StderrNote);
         case io::LineEventKind::Closed: loop.state.backend_stderr_closed = true; return;
         case io::LineEventKind::Failed:
-            loop.io.note(std::string(protocol::kStderrReadFailedNote) + event.text);
+            loop.io.note(std::string(protocol::kStderrReadFailedNote).append(event.text));
             loop.state.backend_stderr_closed = true;
             return;
     }

@@ -10,11 +10,11 @@ namespace quern::loop {
 // settling the pending request of its id; any other line, and a line the reader
 // could not deliver, costs a note and is dropped. A read failure is a failure
 // and begins the shutdown; it and the end of the stream close the stream.
-void handle_backend_stdout_event(Loop& loop, const io::RuntimeEvent& event);
+void handle_backend_stdout_event(Loop& loop, const io::StreamLine& event);
 
 // Every event from the backend's stderr reader: lines pass through unchanged
 // but for their line ending; trouble is replaced by a note. Only the end of the
 // stream (or a read failure) changes loop state: the stream is done.
-void handle_backend_stderr_event(Loop& loop, const io::RuntimeEvent& event);
+void handle_backend_stderr_event(Loop& loop, const io::StreamLine& event);
 
 }  // namespace quern::loop

@@ -13,7 +13,7 @@ namespace quern::loop {
 
 namespace {
 
-void dispatch(Loop& loop, const io::RuntimeEvent& event) {
+void dispatch(Loop& loop, const io::StreamLine& event) {
     switch (event.source) {
         case io::EventSource::RuntimeStdin: return handle_request_event(loop, event);
         case io::EventSource::BackendStdout: return handle_backend_stdout_event(loop, event);
@@ -40,11 +40,10 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
         switch (events.receive_all_for(next_wait(loop.state), batch)) {
             case io::EventReceiver::Wait::Value:
                 for (io::RuntimeEvent& event : batch) {
-                    dispatch(loop, event);
-                    // Done with it: its reader may read on, and its line's
-                    // memory goes now, not with the rest of the batch, so a
+                    event.for_each([&](const io::StreamLine& line) { dispatch(loop, line); });
+                    // Done with it now, not with the rest of the batch, so a
                     // batch and the reader's next backlog never add up.
-                    event = io::RuntimeEvent{};
+                    event.finish();
                 }
                 batch.clear();
                 break;

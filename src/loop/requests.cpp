@@ -28,7 +28,7 @@ void on_request_line(Loop& loop, std::string_view line) {
 
 }  // namespace
 
-void handle_request_event(Loop& loop, const io::RuntimeEvent& event) {
+void handle_request_event(Loop& loop, const io::StreamLine& event) {
     switch (event.kind) {
         case io::LineEventKind::Line: return on_request_line(loop, event.text);
         case io::LineEventKind::Oversized: return refuse(loop, json::Value(), protocol::kOversizedRequest);
@@ -62,9 +62,9 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
     }
 }
 
-void handle_writer_event(Loop& loop, const io::RuntimeEvent& event) {
+void handle_writer_event(Loop& loop, const io::StreamLine& event) {
     if (event.kind != io::LineEventKind::Failed || loop.state.shutting_down()) return;
-    loop.state.failure_message = "Backend input failed: " + event.text;
+    loop.state.failure_message = "Backend input failed: " + std::string(event.text);
     loop.begin_shutdown();
 }
 

@@ -10,7 +10,7 @@ namespace quern::loop {
 // refused with one error response or handed to the backend; a line the reader
 // could not deliver (too long, not UTF-8) is refused with a null id; the end of
 // the stream (or a read failure) begins the shutdown.
-void handle_request_event(Loop& loop, const io::RuntimeEvent& event);
+void handle_request_event(Loop& loop, const io::StreamLine& event);
 
 // Hands an accepted request to the backend, or refuses it with one error
 // response carrying its id: "Runtime is shutting down", "Request id is already
@@ -25,6 +25,6 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope);
 // Every event from the backend input writer: a failed write before the
 // shutdown is a failure and begins it; once shutting down, the backend closing
 // its input is expected.
-void handle_writer_event(Loop& loop, const io::RuntimeEvent& event);
+void handle_writer_event(Loop& loop, const io::StreamLine& event);
 
 }  // namespace quern::loop

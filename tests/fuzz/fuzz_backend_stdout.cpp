@@ -59,7 +59,7 @@ void relay_line(LoopWorld& world, const io::LineResult& line) {
     }
 
     loop::handle_backend_stdout_event(world.loop,
-                                      io::RuntimeEvent{line.kind, line.text, io::EventSource::BackendStdout});
+                                      io::StreamLine{line.kind, line.text, io::EventSource::BackendStdout});
     QUERN_FUZZ_CHECK(world.take_sent().empty(), "the stdout relay sent something to the backend");
     QUERN_FUZZ_CHECK(world.loop.state.frontend_output_healthy, "a write that succeeded marked the output unhealthy");
     QUERN_FUZZ_CHECK(!world.loop.state.shutting_down(), "a line began the shutdown");
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const io::LineResult& line : lines) {
         if (line.kind == io::LineEventKind::Closed) {
             loop::handle_backend_stdout_event(world.loop,
-                                              io::RuntimeEvent{line.kind, line.text, io::EventSource::BackendStdout});
+                                              io::StreamLine{line.kind, line.text, io::EventSource::BackendStdout});
             QUERN_FUZZ_CHECK(world.loop.state.backend_stdout_closed, "the end of stdout went unnoticed");
             break;
         }

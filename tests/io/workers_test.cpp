@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <deque>
 #include <thread>
+#include <vector>
 
 #include "io/workers.hpp"
 #include "json/parse.hpp"
@@ -26,11 +28,41 @@ platform::Pipe make_pipe() {
     return std::move(pipe).value();
 }
 
-RuntimeEvent next_event(EventReceiver& events) {
-    RuntimeEvent event;
-    EXPECT_EQ(events.receive_for(30s, event), EventReceiver::Wait::Value);
-    return event;
+// One line of an event, kept after the event is gone.
+struct ReceivedLine {
+    LineEventKind kind = LineEventKind::Closed;
+    std::string text;
+    EventSource source = EventSource::RuntimeStdin;
+};
+
+std::vector<ReceivedLine> lines_of(const RuntimeEvent& event) {
+    std::vector<ReceivedLine> lines;
+    event.for_each([&](const StreamLine& line) { lines.push_back({line.kind, std::string(line.text), line.source}); });
+    return lines;
 }
+
+// The lines of the events received, one at a time, however they were batched.
+class Lines {
+public:
+    explicit Lines(EventReceiver& events) : events_(events) {}
+    ReceivedLine next() {
+        while (queued_.empty()) {
+            RuntimeEvent event;
+            if (events_.receive_for(30s, event) != EventReceiver::Wait::Value) {
+                ADD_FAILURE() << "no more lines";
+                return {};
+            }
+            for (ReceivedLine& line : lines_of(event)) queued_.push_back(std::move(line));
+        }
+        ReceivedLine line = std::move(queued_.front());
+        queued_.pop_front();
+        return line;
+    }
+
+private:
+    EventReceiver& events_;
+    std::deque<ReceivedLine> queued_;
+};
 
 TEST(ReaderThread, SendsEachLineThenClosedOverARealPipe) {
     platform::Pipe pipe = make_pipe();
@@ -39,13 +71,14 @@ TEST(ReaderThread, SendsEachLineThenClosedOverARealPipe) {
                       EventSource::BackendStdout, std::move(sender));
     ASSERT_TRUE(platform::write_all(pipe.write.native(), "one\r\n\xFF\ntwo").ok());
     pipe.write.close();
-    RuntimeEvent event = next_event(events);
-    EXPECT_EQ(event.kind, LineEventKind::Line);
-    EXPECT_EQ(event.text, "one");
-    EXPECT_EQ(event.source, EventSource::BackendStdout);
-    EXPECT_EQ(next_event(events).kind, LineEventKind::InvalidUtf8);
-    EXPECT_EQ(next_event(events).text, "two");
-    EXPECT_EQ(next_event(events).kind, LineEventKind::Closed);
+    Lines lines(events);
+    ReceivedLine line = lines.next();
+    EXPECT_EQ(line.kind, LineEventKind::Line);
+    EXPECT_EQ(line.text, "one");
+    EXPECT_EQ(line.source, EventSource::BackendStdout);
+    EXPECT_EQ(lines.next().kind, LineEventKind::InvalidUtf8);
+    EXPECT_EQ(lines.next().text, "two");
+    EXPECT_EQ(lines.next().kind, LineEventKind::Closed);
     // The reader has let go of its sender.
     RuntimeEvent none;
     EXPECT_EQ(events.receive_for(30s, none), EventReceiver::Wait::Closed);
@@ -77,14 +110,16 @@ TEST(ReaderThread, StopsReadingWhileItsBacklogIsFullAndGoesOnWhenTheLoopCatchesU
         std::this_thread::sleep_for(10ms);
     }
     const std::size_t held = lines.served;
-    EXPECT_LE(held, kReaderBacklogBytes + 2 * kReadBufferBytes + kLineLimit);
+    EXPECT_LE(held, kReaderBacklogBytes + kReaderBatchBytes + 2 * kReadBufferBytes + kLineLimit);
     // Catching up frees the backlog and the reader reads on.
     std::size_t received = 0;
     RuntimeEvent event;
     while (lines.served < held + kReaderBacklogBytes && events.receive_for(30s, event) == EventReceiver::Wait::Value) {
-        EXPECT_EQ(event.kind, LineEventKind::Line);
-        received += event.text.size() + 1;
-        event = RuntimeEvent();
+        for (const ReceivedLine& line : lines_of(event)) {
+            EXPECT_EQ(line.kind, LineEventKind::Line);
+            received += line.text.size() + 1;
+        }
+        event.finish();
     }
     EXPECT_GE(lines.served, held + kReaderBacklogBytes);
     EXPECT_GT(received, 0u);
@@ -156,12 +191,14 @@ TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
     EXPECT_EQ(sender.send(number(1)), base::SendResult::Sent);
     RuntimeEvent event;
     ASSERT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Value);
-    EXPECT_EQ(event.kind, LineEventKind::Failed);
-    EXPECT_EQ(event.source, EventSource::BackendInputWriter);
+    const std::vector<ReceivedLine> failure = lines_of(event);
+    ASSERT_EQ(failure.size(), 1u);
+    EXPECT_EQ(failure[0].kind, LineEventKind::Failed);
+    EXPECT_EQ(failure[0].source, EventSource::BackendInputWriter);
 #ifdef _WIN32
-    EXPECT_NE(event.text.find(" (os error 232)"), std::string::npos) << event.text;
+    EXPECT_NE(failure[0].text.find(" (os error 232)"), std::string::npos) << failure[0].text;
 #else
-    EXPECT_EQ(event.text, "Broken pipe (os error 32)");
+    EXPECT_EQ(failure[0].text, "Broken pipe (os error 32)");
 #endif
     // The writer lets go of its receiver before its sender of events.
     EXPECT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Closed);
@@ -200,12 +237,13 @@ TEST(TerminationWatcher, SendsOneEventForEachRequest) {
     ASSERT_TRUE(platform::catch_termination_requests().ok());
     auto [sender, events] = base::make_channel<RuntimeEvent>();
     start_termination_watcher(std::move(sender));
+    Lines lines(events);
     for (const int request : {SIGTERM, SIGINT, SIGHUP}) {
         ASSERT_EQ(std::raise(request), 0);
-        RuntimeEvent event = next_event(events);
-        EXPECT_EQ(event.source, EventSource::TerminationRequest);
-        EXPECT_EQ(event.kind, LineEventKind::Line);
-        EXPECT_EQ(event.text, "");
+        ReceivedLine line = lines.next();
+        EXPECT_EQ(line.source, EventSource::TerminationRequest);
+        EXPECT_EQ(line.kind, LineEventKind::Line);
+        EXPECT_EQ(line.text, "");
     }
     RuntimeEvent none;
     EXPECT_EQ(events.receive_for(100ms, none), EventReceiver::Wait::TimedOut);

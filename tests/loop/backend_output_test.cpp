@@ -16,10 +16,10 @@ struct RelayFixture : LoopStepFixture {
     LoopState& state = loop.state;
 
     void stdout_event(LineEventKind kind, std::string text = {}) {
-        handle_backend_stdout_event(loop, io::RuntimeEvent{kind, std::move(text), EventSource::BackendStdout});
+        handle_backend_stdout_event(loop, io::StreamLine{kind, text, EventSource::BackendStdout});
     }
     void stderr_event(LineEventKind kind, std::string text = {}) {
-        handle_backend_stderr_event(loop, io::RuntimeEvent{kind, std::move(text), EventSource::BackendStderr});
+        handle_backend_stderr_event(loop, io::StreamLine{kind, text, EventSource::BackendStderr});
     }
     void make_pending(std::string_view id_text, json::Value id) {
         state.pending.insert(std::string(id_text), PendingEntry{std::move(id), false});

@@ -20,7 +20,7 @@ struct LoopFixture : LoopWorld {
     std::pair<io::EventSender, io::EventReceiver> events = base::make_channel<io::RuntimeEvent>();
 
     void send(EventSource source, LineEventKind kind, std::string text = {}) {
-        ASSERT_EQ(events.first.send(io::RuntimeEvent{kind, std::move(text), source}), base::SendResult::Sent);
+        ASSERT_EQ(events.first.send(io::RuntimeEvent(kind, text, source)), base::SendResult::Sent);
     }
     void request(std::string line) { send(EventSource::RuntimeStdin, LineEventKind::Line, std::move(line)); }
     void backend_says(std::string line) { send(EventSource::BackendStdout, LineEventKind::Line, std::move(line)); }
