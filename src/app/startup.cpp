@@ -8,6 +8,7 @@
 #include "base/exit_status.hpp"
 #include "io/output.hpp"
 #include "io/workers.hpp"
+#include "io/backend_records.hpp"
 #include "loop/event_loop.hpp"
 #include "platform/this_process.hpp"
 #include "project/backend_control.hpp"
@@ -41,7 +42,10 @@ int run_session(project::BackendProcess backend) {
                           protocol::kRequestLineLimit, io::EventSource::RuntimeStdin, events.another());
     io::start_line_reader(
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stdout_pipe, "piped backend stdout")),
-        protocol::kBackendLineLimit, io::EventSource::BackendStdout, events.another());
+        protocol::kBackendLineLimit, io::EventSource::BackendStdout, events.another(),
+        [relay = std::make_shared<protocol::RecordRelay>()](std::string_view line, std::string& out) {
+            return io::shape_backend_record(*relay, line, out);
+        });
     io::start_termination_watcher(events.another());
     io::start_exit_watcher(platform::ExitWatch(backend.process), events.another());
     // The stderr reader gets the channel's first handle: the loop keeps none.

@@ -33,6 +33,10 @@ enum class LineEventKind : std::uint8_t {
     InvalidUtf8 = 2,  // a line that is not UTF-8 was read and thrown away
     Closed = 3,       // end of stream; the reader stops after sending it
     Failed = 4,       // read (or, from the writer, write) error; text holds the OS error text
+    // A backend stdout line its reader has already made into a record (see
+    // backend_records.hpp); NotARecord has no text.
+    Record = 5,
+    NotARecord = 6,
 };
 
 // One thing that happened on a stream, as the loop handles it.
@@ -59,8 +63,10 @@ public:
 
     EventSource source() const { return source_; }
     bool empty() const { return packed_.empty(); }
-    // The bytes the event takes, its lines' texts and their headers.
+    // The bytes of its lines' texts and their headers.
     std::size_t size() const { return packed_.size(); }
+    // The memory they take.
+    std::size_t capacity() const { return packed_.capacity(); }
 
     void add(LineEventKind kind, std::string_view text) {
         char header[kHeaderBytes];

@@ -10,23 +10,33 @@
 
 namespace quern::io {
 
-void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
-                     EventSender events) {
+void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
+                     LineShaper shape) {
     BufferedReader reader(*source);
     auto backlog = std::make_shared<base::ByteBudget>(kReaderBacklogBytes);
     // The lines of one read go to the loop together, packed into one buffer:
     // one wake-up for all of them. The batch leaves before the reader could
     // wait for more bytes.
     RuntimeEvent batch(tag, backlog->take_buffer());
+    std::string line;  // a line on its way through shape
+    const auto read_line = [&](std::string& out) {
+        if (!shape) return read_bounded_line_into(reader, limit, out);
+        line.clear();
+        const LineEventKind kind = read_bounded_line_into(reader, limit, line);
+        if (kind != LineEventKind::Line) {
+            out += line;
+            return kind;
+        }
+        return shape(line, out);
+    };
     for (;;) {
-        const LineEventKind kind =
-            batch.add_filled([&](std::string& out) { return read_bounded_line_into(reader, limit, out); });
+        const LineEventKind kind = batch.add_filled(read_line);
         const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
         const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;
         if (!last && line_ready && batch.size() < kReaderBatchBytes) continue;
-        // Counted with the event's own size, so that a flood of empty lines is
-        // bounded too. Waits while the loop holds a full backlog.
-        const std::size_t cost = batch.size() + sizeof(RuntimeEvent);
+        // The memory the batch takes, with the event's own size. Waits while
+        // the loop holds a full backlog.
+        const std::size_t cost = batch.capacity() + sizeof(RuntimeEvent);
         if (!backlog->acquire(cost)) return;
         batch.hold_backlog(base::BudgetLease(backlog, cost));
         if (events.send(std::move(batch)) != base::SendResult::Sent || last) return;
@@ -34,16 +44,17 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     }
 }
 
-void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
-                       EventSender events) {
+void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
+                       LineShaper shape) {
     // std::function needs a copyable callable; the move-only pieces ride in a shared holder.
     struct Parts {
         std::unique_ptr<ByteSource> source;
         EventSender events;
+        LineShaper shape;
     };
-    auto parts = std::make_shared<Parts>(Parts{std::move(source), std::move(events)});
+    auto parts = std::make_shared<Parts>(Parts{std::move(source), std::move(events), std::move(shape)});
     platform::spawn_detached_thread([parts, limit, tag] {
-        run_line_reader(std::move(parts->source), limit, tag, std::move(parts->events));
+        run_line_reader(std::move(parts->source), limit, tag, std::move(parts->events), std::move(parts->shape));
     });
 }
 

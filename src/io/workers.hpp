@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "io/events.hpp"
 #include "io/line_reader.hpp"
@@ -30,10 +33,13 @@ inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 // lines that one read brought are sent together, before the next read. The
 // source is destroyed on return, which closes an owned pipe end; a borrowed
 // handle stays open.
-void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
-                     EventSender events);
-void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag,
-                       EventSender events);
+// When shape is given, each Line goes through it on the reader's thread: it
+// appends what the loop receives for the line and answers its kind.
+using LineShaper = std::function<LineEventKind(std::string_view line, std::string& out)>;
+void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
+                     LineShaper shape = {});
+void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
+                       LineShaper shape = {});
 
 // Writes each received value to the backend's standard input as compact JSON
 // and a line feed, in order, everything queued at once in as few writes as the

@@ -24,6 +24,9 @@ constexpr int kRoundTripDigits = 15;
 // or overflow.
 constexpr int kPlainExponentLimit = 300;
 
+// Objects with up to this many members are put in order by insertion.
+constexpr std::size_t kInsertionSortLimit = 32;
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 int hex_digit(char c) {
@@ -424,26 +427,34 @@ private:
     // The object's members from base on are in the output in arrival order,
     // separated by commas, and nothing follows them yet. Puts them in key
     // order, the last of a repeated key replacing the others, and leaves
-    // order_ naming the members written, in their new places.
+    // order_ naming the members written, in order (their spans updated).
     void put_members_in_order(std::size_t base) {
         auto& members = s_.members_;
         auto& order = s_.order_;
         order.clear();
+        for (std::size_t i = base; i < members.size(); ++i) order.push_back({key_of(members[i]), i});
         bool in_order = true;
-        for (std::size_t i = base + 1; i < members.size() && in_order; ++i) {
-            in_order = key_of(members[i - 1]) < key_of(members[i]);
+        for (std::size_t i = 1; i < order.size() && in_order; ++i) in_order = order[i - 1].key < order[i].key;
+        if (in_order) return;
+        // Objects are small: an insertion sort, which keeps equal keys in
+        // arrival order, beats anything that needs a buffer of its own.
+        const auto before = [](const CompactRewriter::SortKey& a, const CompactRewriter::SortKey& b) {
+            return a.key < b.key;
+        };
+        if (order.size() <= kInsertionSortLimit) {
+            for (std::size_t i = 1; i < order.size(); ++i) {
+                const CompactRewriter::SortKey moving = order[i];
+                std::size_t at = i;
+                for (; at > 0 && before(moving, order[at - 1]); --at) order[at] = order[at - 1];
+                order[at] = moving;
+            }
+        } else {
+            std::stable_sort(order.begin(), order.end(), before);
         }
-        if (in_order) {
-            for (std::size_t i = base; i < members.size(); ++i) order.push_back(i);
-            return;
-        }
-        for (std::size_t i = base; i < members.size(); ++i) order.push_back(i);
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return key_of(members[a]) < key_of(members[b]); });
-        // Of equal keys, which stay in arrival order, the last wins.
+        // Of equal keys, the last wins.
         std::size_t kept = 0;
         for (std::size_t i = 0; i < order.size(); ++i) {
-            if (i + 1 < order.size() && key_of(members[order[i]]) == key_of(members[order[i + 1]])) continue;
+            if (i + 1 < order.size() && order[i].key == order[i + 1].key) continue;
             order[kept++] = order[i];
         }
         order.resize(kept);
@@ -452,7 +463,7 @@ private:
         s_.moved_.assign(out_, region, std::string::npos);
         out_.resize(region);
         for (std::size_t i = 0; i < order.size(); ++i) {
-            CompactRewriter::MemberSpan& member = members[order[i]];
+            CompactRewriter::MemberSpan& member = members[order[i].member];
             if (i > 0) out_ += ',';
             const std::size_t begin = out_.size();
             out_.append(s_.moved_, member.begin - region, member.end - member.begin);
@@ -466,8 +477,8 @@ private:
         auto& top = s_.top_level_;
         top.resize(s_.order_.size());
         for (std::size_t i = 0; i < s_.order_.size(); ++i) {
-            const CompactRewriter::MemberSpan& member = s_.members_[s_.order_[i]];
-            top[i].key.assign(key_of(member));
+            const CompactRewriter::MemberSpan& member = s_.members_[s_.order_[i].member];
+            top[i].key.assign(s_.order_[i].key);
             top[i].value_begin = member.value_begin;
             top[i].value_end = member.end;
         }

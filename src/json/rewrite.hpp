@@ -57,7 +57,12 @@ private:
     std::vector<MemberSpan> members_;  // a stack: each open object's members above its parent's
     std::string keys_;                 // decoded keys that had escapes
     std::string moved_;                // an unsorted object's text while it is put in order
-    std::vector<std::size_t> order_;
+    // A member's decoded key, while its object is put in order.
+    struct SortKey {
+        std::string_view key;
+        std::size_t member;
+    };
+    std::vector<SortKey> order_;
     std::vector<TopLevelMember> top_level_;
     const std::string* out_ = nullptr;  // the output of the last rewrite that succeeded
 };

@@ -2,27 +2,36 @@
 
 #include <string>
 
+#include "io/backend_records.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {
 
 namespace {
 
+void relay_record(Loop& loop, std::string_view text) {
+    const io::RecordText record = io::split_record_text(text);
+    // Settled before the write: a response whose write fails has still been answered.
+    if (!record.answered_key.empty()) loop.state.pending.remove(record.answered_key);
+    loop.write_record_text(record.record);
+}
+
+// A line its reader did not shape (the runtime's readers always do).
 void relay_backend_stdout_line(Loop& loop, std::string_view line) {
-    loop.record_text.clear();
-    if (!loop.relay.relay(line, loop.record_text)) {
+    std::string shaped;
+    if (io::shape_backend_record(loop.relay, line, shaped) == io::LineEventKind::NotARecord) {
         loop.io.note(protocol::kNonProtocolNote);
         return;
     }
-    // Settled before the write: a response whose write fails has still been answered.
-    if (const auto& key = loop.relay.answered_key()) loop.state.pending.remove(*key);
-    loop.write_record_text(loop.record_text);
+    relay_record(loop, shaped);
 }
 
 }  // namespace
 
 void handle_backend_stdout_event(Loop& loop, const io::StreamLine& event) {
     switch (event.kind) {
+        case io::LineEventKind::Record: return relay_record(loop, event.text);
+        case io::LineEventKind::NotARecord: return loop.io.note(protocol::kNonProtocolNote);
         case io::LineEventKind::Line: return relay_backend_stdout_line(loop, event.text);
         case io::LineEventKind::Oversized:
         case io::LineEventKind::InvalidUtf8: return loop.io.note(protocol::kInvalidRecordNote);
@@ -45,6 +54,8 @@ void handle_backend_stderr_event(Loop& loop, const io::StreamLine& event) {
             loop.io.note(std::string(protocol::kStderrReadFailedNote).append(event.text));
             loop.state.backend_stderr_closed = true;
             return;
+        case io::LineEventKind::Record:
+        case io::LineEventKind::NotARecord: return;  // only stdout lines are shaped
     }
 }
 

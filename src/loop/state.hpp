@@ -29,10 +29,13 @@ struct PendingEntry {
 // (protocol::request_key), ordered by the bytes of their keys.
 class PendingRequests {
 public:
-    bool contains(const std::string& key) const { return entries_.count(key) != 0; }
+    bool contains(std::string_view key) const { return entries_.find(key) != entries_.end(); }
     void insert(std::string key, PendingEntry entry) { entries_.emplace(std::move(key), std::move(entry)); }
     // Removing a key that is not pending does nothing.
-    void remove(const std::string& key) { entries_.erase(key); }
+    void remove(std::string_view key) {
+        const auto entry = entries_.find(key);
+        if (entry != entries_.end()) entries_.erase(entry);
+    }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
@@ -41,7 +44,7 @@ public:
 
 private:
     // std::string's ordering compares bytes as unsigned char.
-    std::map<std::string, PendingEntry> entries_;
+    std::map<std::string, PendingEntry, std::less<>> entries_;
 };
 
 // Everything the event loop owns and changes; no other thread touches it.
@@ -93,7 +96,7 @@ struct Loop {
     io::BackendInputSender& backend_input;
     project::ProcessControl& backend;
     const LoopIo& io;
-    // Backend stdout lines become records through here.
+    // Backend stdout lines that reach the loop unshaped become records here.
     protocol::RecordRelay relay{};
     // Each record's text on its way out, reused from record to record.
     std::string record_text{};
