@@ -19,7 +19,7 @@ platform::ReadOutcome HandleByteSource::read(char* buffer, std::size_t capacity)
 }
 
 BufferedReader::BufferedReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique<char[]>(kReadBufferBytes)) {}
+    : source_(source), buffer_(new char[kReadBufferBytes]) {}
 
 std::string_view BufferedReader::buffered() const {
     return std::string_view(buffer_.get() + begin_, end_ - begin_);
@@ -41,15 +41,20 @@ std::string_view trim_line_end(std::string_view line) {
     return line;
 }
 
+// A line read whole and within the limit: Line with its ends trimmed, or
+// InvalidUtf8.
+LineEventKind judge_line(std::string_view& line) {
+    if (!base::is_valid_utf8(line)) return LineEventKind::InvalidUtf8;
+    line = trim_line_end(line);
+    return LineEventKind::Line;
+}
+
 // The line is out's bytes from start on.
 LineEventKind finish_line(std::string& out, std::size_t start, bool overlong) {
-    const std::string_view line = std::string_view(out).substr(start);
-    if (overlong || !base::is_valid_utf8(line)) {
-        out.resize(start);
-        return overlong ? LineEventKind::Oversized : LineEventKind::InvalidUtf8;
-    }
-    out.resize(start + trim_line_end(line).size());
-    return LineEventKind::Line;
+    std::string_view line = std::string_view(out).substr(start);
+    const LineEventKind kind = overlong ? LineEventKind::Oversized : judge_line(line);
+    out.resize(kind == LineEventKind::Line ? start + line.size() : start);
+    return kind;
 }
 
 }  // namespace
@@ -87,6 +92,23 @@ LineEventKind read_bounded_line_into(BufferedReader& reader, std::size_t limit, 
         }
         if (ends_line) return finish_line(out, start, overlong);
     }
+}
+
+LineEventKind read_bounded_line_view(BufferedReader& reader, std::size_t limit, std::string& scratch,
+                                     std::string_view& text) {
+    const std::string_view available = reader.buffered();
+    const std::size_t newline = available.find('\n');
+    if (newline != std::string_view::npos && newline < limit) {
+        reader.consume(newline + 1);
+        text = available.substr(0, newline + 1);
+        const LineEventKind kind = judge_line(text);
+        if (kind != LineEventKind::Line) text = {};
+        return kind;
+    }
+    scratch.clear();
+    const LineEventKind kind = read_bounded_line_into(reader, limit, scratch);
+    text = scratch;
+    return kind;
 }
 
 LineResult read_bounded_line(BufferedReader& reader, std::size_t limit) {

@@ -69,5 +69,10 @@ LineResult read_bounded_line(BufferedReader& reader, std::size_t limit);
 // (which is otherwise left as it was) and answering the kind: the readers
 // pack lines straight into the buffer they hand over.
 LineEventKind read_bounded_line_into(BufferedReader& reader, std::size_t limit, std::string& out);
+// The same, giving the text as a view: into the reader's buffer when the line
+// lies whole in it (no copy), else into scratch. It is valid until the next
+// read from the reader.
+LineEventKind read_bounded_line_view(BufferedReader& reader, std::size_t limit, std::string& scratch,
+                                     std::string_view& text);
 
 }  // namespace quern::io

@@ -18,16 +18,14 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     // one wake-up for all of them. The batch leaves before the reader could
     // wait for more bytes.
     RuntimeEvent batch(tag, backlog->take_buffer());
-    std::string line;  // a line on its way through shape
+    std::string scratch;  // a line that spans reads
     const auto read_line = [&](std::string& out) {
         if (!shape) return read_bounded_line_into(reader, limit, out);
-        line.clear();
-        const LineEventKind kind = read_bounded_line_into(reader, limit, line);
-        if (kind != LineEventKind::Line) {
-            out += line;
-            return kind;
-        }
-        return shape(line, out);
+        std::string_view text;
+        const LineEventKind kind = read_bounded_line_view(reader, limit, scratch, text);
+        if (kind == LineEventKind::Line) return shape(text, out);
+        out += text;
+        return kind;
     };
     for (;;) {
         const LineEventKind kind = batch.add_filled(read_line);

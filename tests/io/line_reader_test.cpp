@@ -126,3 +126,45 @@ TEST(BoundedLineReader, AnEndlessLineIsConsumedOneRefillAtATime) {
 
 }  // namespace
 }  // namespace quern::io
+
+namespace quern::io {
+namespace {
+
+// Every result of reading the whole text through views, copied out.
+std::vector<LineResult> read_all_as_views(std::string text, std::size_t limit, bool fail_at_end = false) {
+    TextSource source(std::move(text), fail_at_end);
+    BufferedReader reader(source);
+    std::string scratch;
+    std::vector<LineResult> results;
+    for (;;) {
+        std::string_view view;
+        const LineEventKind kind = read_bounded_line_view(reader, limit, scratch, view);
+        results.push_back({kind, std::string(view)});
+        if (kind == LineEventKind::Closed || kind == LineEventKind::Failed) return results;
+    }
+}
+
+// Lines whole in the buffer are given where they lie, the others through the
+// copying path: the two must never differ.
+TEST(BoundedLineReader, ViewsGiveExactlyWhatCopiesGive) {
+    const std::string long_line(kReadBufferBytes + 100, 'x');
+    const std::vector<std::string> texts = {
+        "one\r\ntwo\n\nthree",
+        "a\xFF\nb\r\r\n" + long_line + "\nafter\n",
+        std::string(kReadBufferBytes - 2, 'y') + "\nspans\n",
+        std::string(3000, 'z') + "\nshort\n" + std::string(40, 'w'),
+    };
+    for (const std::string& text : texts) {
+        for (const std::size_t limit : {std::size_t{16}, std::size_t{3001}, std::size_t{1} << 20}) {
+            for (const bool fail : {false, true}) {
+                const std::vector<LineResult> copies = read_all(text, limit, fail);
+                const std::vector<LineResult> views = read_all_as_views(text, limit, fail);
+                ASSERT_EQ(kinds(views), kinds(copies)) << limit;
+                for (std::size_t i = 0; i < copies.size(); ++i) EXPECT_EQ(views[i].text, copies[i].text) << i;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quern::io
