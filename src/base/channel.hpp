@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace quern::base {
@@ -138,9 +139,10 @@ public:
     // left. Each still counts against the capacity until the receiver begins
     // on it (begin_one_taken): it waits behind the receiver as much as the
     // queued ones do.
-    bool receive_all(std::deque<T>& into) {
+    bool receive_all(std::deque<T>& into, std::chrono::microseconds spin = std::chrono::microseconds(0)) {
         if (!state_) return false;
         std::unique_lock<std::mutex> lock(state_->mutex);
+        look_again_for(spin, lock);
         state_->ready.wait(lock, [this] { return !state_->values.empty() || state_->senders == 0; });
         if (state_->values.empty()) return false;
         state_->taken += state_->values.size();
@@ -149,12 +151,15 @@ public:
     }
 
     // Waits at most timeout for at least one value, then moves every queued
-    // value to the end of into (Value). Closed answers at once once every
+    // value to the end of into (Value); the first spin of it is spent looking
+    // instead of sleeping. Closed answers at once once every
     // sender is gone and nothing is left. Unlike receive_all, what it takes no
     // longer counts against the capacity.
-    Wait receive_all_for(std::chrono::milliseconds timeout, std::deque<T>& into) {
+    Wait receive_all_for(std::chrono::milliseconds timeout, std::deque<T>& into,
+                         std::chrono::microseconds spin = std::chrono::microseconds(0)) {
         if (!state_) return Wait::Closed;
         std::unique_lock<std::mutex> lock(state_->mutex);
+        look_again_for(spin, lock);
         const bool woken = state_->ready.wait_for(
             lock, timeout, [this] { return !state_->values.empty() || state_->senders == 0; });
         if (!woken) return Wait::TimedOut;
@@ -209,6 +214,18 @@ public:
 private:
     friend std::pair<Sender<T>, Receiver<T>> make_channel<T>(std::size_t);
     explicit Receiver(std::shared_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) {}
+
+    // A receiver that expects a value any moment looks again for a short
+    // while before it sleeps: being woken costs a sender far more.
+    void look_again_for(std::chrono::microseconds spin, std::unique_lock<std::mutex>& lock) {
+        if (spin.count() <= 0) return;
+        const auto until = std::chrono::steady_clock::now() + spin;
+        while (state_->values.empty() && state_->senders > 0 && std::chrono::steady_clock::now() < until) {
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
+    }
 
     // With the lock held.
     void move_all(std::deque<T>& into) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "json/number.hpp"
 #include "json/parse.hpp"
@@ -28,6 +29,16 @@ constexpr int kPlainExponentLimit = 300;
 constexpr std::size_t kInsertionSortLimit = 32;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The first eight bytes of a key as a number that orders as the bytes do.
+std::uint64_t key_prefix(std::string_view key) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, key.data(), key.size() < 8 ? key.size() : 8);
+    std::uint64_t prefix = 0;
+    for (const unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+    return prefix;
+}
+
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -419,6 +430,13 @@ private:
         return true;
     }
 
+    // Byte order of keys; equal prefixes (which a short key padded with zeros
+    // may share with a longer one) take the full comparison.
+    static bool key_before(const CompactRewriter::SortKey& a, const CompactRewriter::SortKey& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return a.key < b.key;
+    }
+
     std::string_view key_of(const CompactRewriter::MemberSpan& member) const {
         return member.key_decoded ? std::string_view(s_.keys_).substr(member.key_at, member.key_size)
                                   : text_.substr(member.key_at, member.key_size);
@@ -432,15 +450,16 @@ private:
         auto& members = s_.members_;
         auto& order = s_.order_;
         order.clear();
-        for (std::size_t i = base; i < members.size(); ++i) order.push_back({key_of(members[i]), i});
+        for (std::size_t i = base; i < members.size(); ++i) {
+            const std::string_view key = key_of(members[i]);
+            order.push_back({key, key_prefix(key), i});
+        }
         bool in_order = true;
-        for (std::size_t i = 1; i < order.size() && in_order; ++i) in_order = order[i - 1].key < order[i].key;
+        for (std::size_t i = 1; i < order.size() && in_order; ++i) in_order = key_before(order[i - 1], order[i]);
         if (in_order) return;
         // Objects are small: an insertion sort, which keeps equal keys in
         // arrival order, beats anything that needs a buffer of its own.
-        const auto before = [](const CompactRewriter::SortKey& a, const CompactRewriter::SortKey& b) {
-            return a.key < b.key;
-        };
+        const auto before = key_before;
         if (order.size() <= kInsertionSortLimit) {
             for (std::size_t i = 1; i < order.size(); ++i) {
                 const CompactRewriter::SortKey moving = order[i];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,7 @@ private:
     // A member's decoded key, while its object is put in order.
     struct SortKey {
         std::string_view key;
+        std::uint64_t prefix;  // the key's first eight bytes, big-endian: most keys differ there
         std::size_t member;
     };
     std::vector<SortKey> order_;

@@ -34,11 +34,15 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
                    io::BackendInputSender backend_input, const LoopIo& io) {
     Loop loop{LoopState{}, backend_input, backend, io};
     std::deque<io::RuntimeEvent> batch;
+    bool busy = false;
     for (;;) {
         // Everything ready is taken at once: one wake-up, one write of the
         // records it makes and one look at the backend for a whole batch.
-        switch (events.receive_all_for(next_wait(loop.state), batch)) {
+        const auto spin = busy ? kBusySpin : std::chrono::microseconds(0);
+        busy = false;
+        switch (events.receive_all_for(next_wait(loop.state), batch, spin)) {
             case io::EventReceiver::Wait::Value:
+                busy = true;
                 for (io::RuntimeEvent& event : batch) {
                     event.for_each([&](const io::StreamLine& line) { dispatch(loop, line); });
                     // Done with it now, not with the rest of the batch, so a
