@@ -8,9 +8,8 @@
 
 namespace quern::io {
 
-// Backend stdout lines become front-end records on their reader's thread, so
-// the event loop only settles and writes them: the work of a flood is split
-// between two threads.
+// Backend stdout lines become front-end records on their reader's thread or on
+// the loop's, the same way on both: the work of a flood is split between them.
 
 // Appends what the loop receives for one backend stdout line and answers its
 // kind: Record, whose text is the record's compact text followed, when the

@@ -19,8 +19,11 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     // wait for more bytes.
     RuntimeEvent batch(tag, backlog->take_buffer());
     std::string scratch;  // a line that spans reads
+    // Every other batch is shaped here and the rest by the loop, which would
+    // otherwise mostly wait: a flood's work is shared by the two threads.
+    bool shape_here = false;
     const auto read_line = [&](std::string& out) {
-        if (!shape) return read_bounded_line_into(reader, limit, out);
+        if (!shape_here) return read_bounded_line_into(reader, limit, out);
         std::string_view text;
         const LineEventKind kind = read_bounded_line_view(reader, limit, scratch, text);
         if (kind == LineEventKind::Line) return shape(text, out);
@@ -28,6 +31,7 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
         return kind;
     };
     for (;;) {
+        if (batch.empty()) shape_here = shape && !shape_here;
         const LineEventKind kind = batch.add_filled(read_line);
         const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
         const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;

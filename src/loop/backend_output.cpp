@@ -16,14 +16,14 @@ void relay_record(Loop& loop, std::string_view text) {
     loop.write_record_text(record.record);
 }
 
-// A line its reader did not shape (the runtime's readers always do).
+// A line its reader left to the loop.
 void relay_backend_stdout_line(Loop& loop, std::string_view line) {
-    std::string shaped;
-    if (io::shape_backend_record(loop.relay, line, shaped) == io::LineEventKind::NotARecord) {
+    loop.record_text.clear();
+    if (io::shape_backend_record(loop.relay, line, loop.record_text) == io::LineEventKind::NotARecord) {
         loop.io.note(protocol::kNonProtocolNote);
         return;
     }
-    relay_record(loop, shaped);
+    relay_record(loop, loop.record_text);
 }
 
 }  // namespace

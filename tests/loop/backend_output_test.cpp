@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "io/backend_records.hpp"
 #include "loop/backend_output.hpp"
 #include "loop_fixture.hpp"
 
@@ -12,10 +13,18 @@ namespace {
 using io::EventSource;
 using io::LineEventKind;
 
-struct RelayFixture : LoopStepFixture {
+// Each backend stdout line is made into a record either on its reader's
+// thread (the parameter true) or by the loop: the outcome must not differ.
+struct RelayFixture : LoopStepFixture, ::testing::WithParamInterface<bool> {
     LoopState& state = loop.state;
+    protocol::RecordRelay reader_relay;
 
     void stdout_event(LineEventKind kind, std::string text = {}) {
+        std::string shaped;
+        if (GetParam() && kind == LineEventKind::Line) {
+            kind = io::shape_backend_record(reader_relay, text, shaped);
+            text = shaped;
+        }
         handle_backend_stdout_event(loop, io::StreamLine{kind, text, EventSource::BackendStdout});
     }
     void stderr_event(LineEventKind kind, std::string text = {}) {
@@ -26,7 +35,7 @@ struct RelayFixture : LoopStepFixture {
     }
 };
 
-TEST_F(RelayFixture, ProtocolRecordsAreRewrittenCanonically) {
+TEST_P(RelayFixture, ProtocolRecordsAreRewrittenCanonically) {
     stdout_event(LineEventKind::Line, R"({ "type" : "event", "b" : 1.50, "a" : 1e2, "a" : [ {"z":1,"y":null} ] })");
     stdout_event(LineEventKind::Line, "{\"type\":\"progress\",\"s\":\"\\u00e9\\/\\u001F\"}\r");
     EXPECT_EQ(records, (std::vector<std::string>{R"({"a":[{"y":null,"z":1}],"b":1.5,"type":"event"})",
@@ -34,7 +43,7 @@ TEST_F(RelayFixture, ProtocolRecordsAreRewrittenCanonically) {
     EXPECT_TRUE(notes.empty());
 }
 
-TEST_F(RelayFixture, AnythingButAProtocolRecordIsDroppedWithANote) {
+TEST_P(RelayFixture, AnythingButAProtocolRecordIsDroppedWithANote) {
     for (const char* line : {R"({"type":5})", "[1]", "null", "", "   ", R"({"type":"x"} trailing)",
                              R"({"kind":"event"})", "not json"}) {
         stdout_event(LineEventKind::Line, line);
@@ -43,14 +52,14 @@ TEST_F(RelayFixture, AnythingButAProtocolRecordIsDroppedWithANote) {
     EXPECT_EQ(notes, std::vector<std::string>(8, "[quern-runtime] Ignored non-protocol backend stdout"));
 }
 
-TEST_F(RelayFixture, UnreadableLinesGetTheInvalidRecordNote) {
+TEST_P(RelayFixture, UnreadableLinesGetTheInvalidRecordNote) {
     stdout_event(LineEventKind::Oversized);
     stdout_event(LineEventKind::InvalidUtf8);
     EXPECT_EQ(notes, std::vector<std::string>(2, "[quern-runtime] Ignored invalid backend stdout record"));
     EXPECT_FALSE(state.backend_stdout_closed);
 }
 
-TEST_F(RelayFixture, AResponseSettlesOnlyThePendingRequestWithItsExactKey) {
+TEST_P(RelayFixture, AResponseSettlesOnlyThePendingRequestWithItsExactKey) {
     make_pending("7", json::Value::from_unsigned(7));
     make_pending(R"("7")", json::Value("7"));
     stdout_event(LineEventKind::Line, R"({"type":"response","id":7.0,"ok":true})");
@@ -67,7 +76,7 @@ TEST_F(RelayFixture, AResponseSettlesOnlyThePendingRequestWithItsExactKey) {
 
 // The backend's records are its own to send: a second answer, or one to an id
 // never asked, reaches the front end as it is and changes nothing here.
-TEST_F(RelayFixture, AResponseThatSettlesNothingIsRelayedAllTheSame) {
+TEST_P(RelayFixture, AResponseThatSettlesNothingIsRelayedAllTheSame) {
     make_pending("1", json::Value::from_unsigned(1));
     stdout_event(LineEventKind::Line, R"({"type":"response","id":1,"ok":true})");
     stdout_event(LineEventKind::Line, R"({"type":"response","id":1,"ok":true})");
@@ -79,7 +88,7 @@ TEST_F(RelayFixture, AResponseThatSettlesNothingIsRelayedAllTheSame) {
     EXPECT_TRUE(notes.empty());
 }
 
-TEST_F(RelayFixture, AFailedWriteStillSettlesTheResponseAndClearsTheHealthyFlag) {
+TEST_P(RelayFixture, AFailedWriteStillSettlesTheResponseAndClearsTheHealthyFlag) {
     make_pending("1", json::Value::from_unsigned(1));
     output_ok = false;
     stdout_event(LineEventKind::Line, R"({"type":"response","id":1})");
@@ -87,7 +96,7 @@ TEST_F(RelayFixture, AFailedWriteStillSettlesTheResponseAndClearsTheHealthyFlag)
     EXPECT_FALSE(state.frontend_output_healthy);
 }
 
-TEST_F(RelayFixture, TheEndOfStdoutIsNotedAndAReadFailureBeginsAnUncleanShutdown) {
+TEST_P(RelayFixture, TheEndOfStdoutIsNotedAndAReadFailureBeginsAnUncleanShutdown) {
     stdout_event(LineEventKind::Closed);
     EXPECT_TRUE(state.backend_stdout_closed);
     EXPECT_FALSE(state.shutting_down());
@@ -98,7 +107,7 @@ TEST_F(RelayFixture, TheEndOfStdoutIsNotedAndAReadFailureBeginsAnUncleanShutdown
     EXPECT_TRUE(records.empty());
 }
 
-TEST_F(RelayFixture, StderrLinesPassThroughAndTroubleBecomesANote) {
+TEST_P(RelayFixture, StderrLinesPassThroughAndTroubleBecomesANote) {
     stderr_event(LineEventKind::Line, "Traceback (most recent call last):");
     stderr_event(LineEventKind::Line, "");
     stderr_event(LineEventKind::Oversized);
@@ -112,11 +121,16 @@ TEST_F(RelayFixture, StderrLinesPassThroughAndTroubleBecomesANote) {
     EXPECT_FALSE(state.shutting_down());
 }
 
-TEST_F(RelayFixture, TheEndOfStderrIsNotedWithoutAWord) {
+TEST_P(RelayFixture, TheEndOfStderrIsNotedWithoutAWord) {
     stderr_event(LineEventKind::Closed);
     EXPECT_TRUE(state.backend_stderr_closed);
     EXPECT_TRUE(notes.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(OnEitherThread, RelayFixture, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ShapedByTheReader" : "ShapedByTheLoop";
+                         });
 
 }  // namespace
 }  // namespace quern::loop
