@@ -1,6 +1,7 @@
 // The backend's standard output: any bytes, cut by the bounded line reader at
 // the backend line limit and handed, event by event, to the loop's own stdout
-// relay, whose records go through the real record writer.
+// relay, whose records go through the real record writer. Every other line is
+// made into a record first, as the reader does for every other batch.
 //
 // For each line: a protocol record (a JSON object with a string "type") is
 // written as exactly one line of canonical JSON that reads back as the value
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "io/backend_records.hpp"
 #include "io/events.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
@@ -39,7 +41,7 @@ void expect_note_only(LoopWorld& world, std::size_t writes_before, std::string_v
     QUERN_FUZZ_CHECK(world.notes.front() == note, world.notes.front());
 }
 
-void relay_line(LoopWorld& world, const io::LineResult& line) {
+void relay_line(LoopWorld& world, const io::LineResult& line, protocol::RecordRelay* reader_relay) {
     world.notes.clear();
     const std::size_t writes_before = world.writes.size();
 
@@ -58,8 +60,13 @@ void relay_line(LoopWorld& world, const io::LineResult& line) {
         }
     }
 
-    loop::handle_backend_stdout_event(world.loop,
-                                      io::StreamLine{line.kind, line.text, io::EventSource::BackendStdout});
+    io::StreamLine event{line.kind, line.text, io::EventSource::BackendStdout};
+    std::string shaped;
+    if (reader_relay != nullptr && line.kind == io::LineEventKind::Line) {
+        event.kind = io::shape_backend_record(*reader_relay, line.text, shaped);
+        event.text = shaped;
+    }
+    loop::handle_backend_stdout_event(world.loop, event);
     QUERN_FUZZ_CHECK(world.take_sent().empty(), "the stdout relay sent something to the backend");
     QUERN_FUZZ_CHECK(world.loop.state.frontend_output_healthy, "a write that succeeded marked the output unhealthy");
     QUERN_FUZZ_CHECK(!world.loop.state.shutting_down(), "a line began the shutdown");
@@ -70,6 +77,8 @@ void relay_line(LoopWorld& world, const io::LineResult& line) {
         case io::LineEventKind::Closed:
         case io::LineEventKind::Failed: QUERN_FUZZ_CHECK(false, "the reader ended inside the input");
         case io::LineEventKind::Line: break;
+        case io::LineEventKind::Record:
+        case io::LineEventKind::NotARecord: QUERN_FUZZ_CHECK(false, "the reader made a record");
     }
     if (!record) return expect_note_only(world, writes_before, protocol::kNonProtocolNote);
 
@@ -107,6 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::LoopWorld world;
     world.loop.state.pending.insert(std::string(fuzz::kUnrelatedKey),
                                     loop::PendingEntry{json::Value(fuzz::kUnrelatedKey), false});
+    protocol::RecordRelay reader_relay;
+    bool by_reader = false;
     for (const io::LineResult& line : lines) {
         if (line.kind == io::LineEventKind::Closed) {
             loop::handle_backend_stdout_event(world.loop,
@@ -115,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         QUERN_FUZZ_CHECK(!world.loop.state.backend_stdout_closed, "closed before the end");
-        fuzz::relay_line(world, line);
+        fuzz::relay_line(world, line, by_reader ? &reader_relay : nullptr);
+        by_reader = !by_reader;
     }
     return 0;
 }

@@ -5,7 +5,9 @@
 // accepts, writing and reading back is lossless (parse(write(v)) == v) and the
 // written text is canonical (write(parse(write(v))) == write(v)); nothing but
 // whitespace may follow a value; nesting stops exactly at the depth limit.
-// Refusals carry a description and a position inside the text.
+// Refusals carry a description and a position inside the text. The rewriter
+// that relays records without a value (json::CompactRewriter) writes exactly
+// the compact text of parse_json's value, or declines; it never takes an error.
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +18,9 @@
 #include <string_view>
 
 #include "fuzz_support.hpp"
+#include "base/utf8.hpp"
 #include "json/parse.hpp"
+#include "json/rewrite.hpp"
 #include "json/write.hpp"
 #include "reference_json.hpp"
 #include "same_value.hpp"
@@ -103,6 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace quern;
     const std::string_view text = fuzz::as_text(data, size);
     base::Result<json::Value> parsed = json::parse_json(text);
+    if (base::is_valid_utf8(text)) {
+        static json::CompactRewriter rewriter;  // kept, as the relay keeps it, across inputs
+        std::string rewritten;
+        if (rewriter.rewrite(text, rewritten)) {
+            QUERN_FUZZ_CHECK(parsed.ok(), "rewrote what is an error: " + std::string(text));
+            QUERN_FUZZ_CHECK(rewritten == json::to_compact_text(parsed.value()),
+                             rewritten + " / expected: " + json::to_compact_text(parsed.value()));
+        }
+    }
     const std::optional<json::Value> reference = fuzz::reference_parse(text, json::kMaxDepth);
     QUERN_FUZZ_CHECK(parsed.ok() == reference.has_value(),
                      (parsed.ok() ? std::string("accepted: ") : "refused (" + parsed.error() + "): ") +

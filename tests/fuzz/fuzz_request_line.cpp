@@ -150,6 +150,8 @@ void check_loop_path(LoopWorld& world, LoopModel& model, const io::LineResult& l
         case io::LineEventKind::Line: break;
         case io::LineEventKind::Closed:
         case io::LineEventKind::Failed: QUERN_FUZZ_CHECK(false, "the reader ended inside the input");
+        case io::LineEventKind::Record:
+        case io::LineEventKind::NotARecord: QUERN_FUZZ_CHECK(false, "the reader made a record");
     }
     if (expected->refusal) return expect_refusal(expected->refusal->id, expected->refusal->message);
     const json::Value& id = *expected->forwarded.as_object().find("id");
