@@ -4,8 +4,9 @@
 #   make test         install what is missing, build the release (its warnings
 #                     are errors too), then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
-#                     ThreadSanitizer, a short run of every fuzz target, and
-#                     the Windows build under Wine; the fault soak runs
+#                     ThreadSanitizer, a short run of every fuzz target, the
+#                     Node.js client's tests, and the Windows build under
+#                     Wine; the fault soak runs
 #                     SOAK_SECONDS (60) natively and under Wine,
 #                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
@@ -18,13 +19,17 @@
 #                     its corpus in build/fuzz/fuzz-work; `make test` runs them
 #                     for FUZZ_SMOKE_SECONDS (default 20) as fuzz-smoke
 #   make windows      Windows build: build/windows/bin/quern-runtime.exe
+#   make test-node    the Node.js client (clients/node): npm ci, its tests
+#                     against the release runtime and the demo project, then
+#                     the example front end (examples/node-frontend)
+#   make node-example the example front end alone
 #   make fresh-check  run `make demo` and `make test` as the only commands in a
 #                     freshly bootstrapped Debian 12 root (needs root and the
 #                     fresh-machine.sh tool: FRESH_MACHINE=path/to/fresh-machine.sh)
 #
 # Each target installs only the Debian packages its purpose needs.
 
-.PHONY: check-layers all deps-build deps-test deps-bench build bench demo windows test test-native test-asan test-tsan test-windows fuzz fuzz-build fuzz-smoke fresh-check clean
+.PHONY: check-layers all deps-build deps-test deps-bench deps-node build bench demo windows test test-native test-asan test-tsan test-windows test-node node-example fuzz fuzz-build fuzz-smoke fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -43,6 +48,9 @@ deps-test:
 
 deps-bench:
 	@scripts/ensure-deps.sh bench
+
+deps-node:
+	@scripts/ensure-deps.sh node
 
 build: deps-build
 	cmake --preset release
@@ -67,7 +75,7 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-windows
+test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-node test-windows
 
 check-layers:
 	python3 scripts/check-layers.py
@@ -90,6 +98,16 @@ test-tsan:
 	cmake --build --preset tsan
 	ctest --preset tsan
 	QUERN_SOAK_SECONDS=$(SANITIZER_SOAK_SECONDS) ctest --test-dir build/tsan -L soak --output-on-failure --no-tests=error
+
+NPM_CI := npm ci --no-audit --no-fund
+
+test-node: deps-node build $(DEMO_PROJECT)/.venv
+	cd clients/node && $(NPM_CI) && npm test
+	cd examples/node-frontend && $(NPM_CI) && npm start
+
+node-example: deps-node build $(DEMO_PROJECT)/.venv
+	cd clients/node && $(NPM_CI)
+	cd examples/node-frontend && $(NPM_CI) && npm start
 
 test-windows: windows
 	$(WINE_ENV) QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset windows

@@ -7,6 +7,7 @@
 #   test    every test suite: native, sanitizers, fuzzers, Windows under Wine,
 #           and the Node.js client
 #   bench   the benchmarks and their peers
+#   node    the Node.js client and its example front end
 set -euo pipefail
 
 build_packages=(
@@ -16,8 +17,13 @@ build_packages=(
     # the standard library, so no pip and no ensurepip.
     python3
 )
-test_packages=(
+node_packages=(
     "${build_packages[@]}"
+    # The Node.js client (clients/node) and its example front end.
+    nodejs npm
+)
+test_packages=(
+    "${node_packages[@]}"
     libgtest-dev googletest
     # The fuzz targets: clang with its libFuzzer and sanitizer runtimes, which
     # Debian ships apart from the compiler (only recommended by it).
@@ -31,7 +37,7 @@ bench_packages=(
 )
 
 if [ $# -eq 0 ]; then
-    echo "usage: $0 build|test|bench..." >&2
+    echo "usage: $0 build|test|bench|node..." >&2
     exit 2
 fi
 
@@ -41,13 +47,25 @@ for set in "$@"; do
         build) packages+=("${build_packages[@]}") ;;
         test) packages+=("${test_packages[@]}") ;;
         bench) packages+=("${bench_packages[@]}") ;;
+        node) packages+=("${node_packages[@]}") ;;
         *) echo "$0: unknown set: $set" >&2; exit 2 ;;
     esac
 done
 
+# Node.js may come from elsewhere (a vendor's nodejs package carries its own
+# npm, which Debian's npm package conflicts with): a working command will do.
+provided_otherwise() {
+    case "$1" in
+        nodejs) command -v node >/dev/null ;;
+        npm) command -v npm >/dev/null ;;
+        *) return 1 ;;
+    esac
+}
+
 missing=()
 for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" &&
+        ! provided_otherwise "$package"; then
         missing+=("$package")
     fi
 done
