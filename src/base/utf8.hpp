@@ -9,6 +9,9 @@ namespace quern::base {
 // code points, nothing above U+10FFFF. The NUL byte is valid.
 bool is_valid_utf8(std::string_view bytes);
 
+// Appends a code point (a scalar value, no surrogate) as UTF-8.
+void append_utf8(char32_t code_point, std::string& out);
+
 // The bytes as UTF-8 with every ill-formed sequence replaced by U+FFFD, for
 // showing OS strings (paths, arguments) in messages.
 std::string utf8_lossy(std::string_view bytes);

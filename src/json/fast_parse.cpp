@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/utf8.hpp"
+#include "json/hex_digit.hpp"
 #include "json/number.hpp"
 #include "json/plain_run.hpp"
 
@@ -13,31 +14,6 @@ namespace quern::json::detail {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-void append_code_point(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Recursive descent; any doubt ends it with false and the caller gives up.
 class Parser {
@@ -135,7 +111,7 @@ private:
             if (!literal("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        append_code_point(cp, out);
+        base::append_utf8(cp, out);
         return true;
     }
 

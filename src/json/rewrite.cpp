@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/utf8.hpp"
+#include "json/hex_digit.hpp"
 #include "json/number.hpp"
 #include "json/parse.hpp"
 #include "json/plain_run.hpp"
@@ -40,30 +42,6 @@ std::uint64_t key_prefix(std::string_view key) {
 }
 
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-void append_utf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        const char bytes[2] = {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(bytes, 2);
-    } else if (cp < 0x10000) {
-        const char bytes[3] = {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                               static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(bytes, 3);
-    } else {
-        const char bytes[4] = {static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-                               static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(bytes, 4);
-    }
-}
-
 // The compact text of one decoded character inside a string.
 void append_compact_char(char32_t cp, std::string& out) {
     switch (cp) {
@@ -82,7 +60,7 @@ void append_compact_char(char32_t cp, std::string& out) {
         out.append(code, sizeof code);
         return;
     }
-    append_utf8(cp, out);
+    base::append_utf8(cp, out);
 }
 
 // A float's significant digits (no leading or trailing zeros, at most
@@ -190,7 +168,7 @@ private:
             if constexpr (Compact) {
                 append_compact_char(cp, out);
             } else {
-                append_utf8(cp, out);
+                base::append_utf8(cp, out);
             }
         }
     }
@@ -225,7 +203,7 @@ private:
     bool hex4(char32_t& cp) {
         if (end_ - p_ < 4) return false;
         for (int i = 0; i < 4; ++i) {
-            const int digit = hex_digit(*p_++);
+            const int digit = detail::hex_digit(*p_++);
             if (digit < 0) return false;
             cp = (cp << 4) | static_cast<char32_t>(digit);
         }
