@@ -6,9 +6,9 @@
 
 #include "app/command_line.hpp"
 #include "base/exit_status.hpp"
+#include "io/backend_records.hpp"
 #include "io/output.hpp"
 #include "io/workers.hpp"
-#include "io/backend_records.hpp"
 #include "loop/event_loop.hpp"
 #include "platform/this_process.hpp"
 #include "project/backend_control.hpp"

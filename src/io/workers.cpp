@@ -116,8 +116,6 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
     platform::make_pipe_writes_nonblocking(pipe.native());
     auto out = std::make_unique<PipeOut>(pipe.native(), input);
     std::deque<json::Value> batch;
-    // After a write the next request is often close behind.
-    constexpr std::chrono::microseconds kBusySpin{100};
     while (input.receive_all(batch, kBusySpin)) {
         for (const json::Value& value : batch) {
             input.begin_one_taken();

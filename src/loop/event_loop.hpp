@@ -14,9 +14,6 @@ inline constexpr std::chrono::milliseconds kLoopWait{50};
 // The same otherwise: everything the loop must act on then arrives as an event
 // (the backend's exit too, from the exit watcher), so this is only a backstop.
 inline constexpr std::chrono::milliseconds kIdleWait{1000};
-// After a batch, how long the loop keeps looking for the next event before it
-// sleeps: an answer often follows its request this closely.
-inline constexpr std::chrono::microseconds kBusySpin{100};
 
 // Runs the central event loop until the supervision step says leave, then the
 // exit path; returns the runtime's exit status, 0 or 1.
