@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/waits.hpp"
+
 namespace quern::testing {
 
 // One line the front end writes, and what must come of it.
@@ -101,6 +103,9 @@ struct FaultScenario {
     std::string project_name;
     // Files of the project to keep from the run (the project goes with it).
     std::vector<std::string> files;
+    // The run must end within this long of the runtime's start; past it the
+    // runtime is killed and the run fails.
+    std::chrono::seconds within = kRunBound;
 };
 
 // What a run showed: everything the check looks at.

@@ -63,10 +63,10 @@ std::vector<std::string> TempProject::lines_of(const std::string& name) const {
 
 namespace {
 
-// Looks at the project's files every 20 ms for up to 30 s until found says yes.
+// Looks at the project's files every 20 ms, up to kPromptWait, until found says yes.
 template <typename Found>
 bool await_file(Found found) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + kPromptWait;
     while (!found()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

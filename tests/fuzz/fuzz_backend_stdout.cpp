@@ -35,6 +35,14 @@ namespace {
 // record's own id.
 constexpr std::string_view kUnrelatedKey = "never answered";
 
+// What a protocol record is, written out here rather than taken from the code
+// under test, so that a fault in the relay's own check cannot agree with itself.
+bool is_record_by_definition(const json::Value& value) {
+    if (!value.is_object()) return false;
+    const json::Value* type = value.as_object().find("type");
+    return type != nullptr && type->is_string();
+}
+
 void expect_note_only(LoopWorld& world, std::size_t writes_before, std::string_view note) {
     QUERN_FUZZ_CHECK(world.writes.size() == writes_before, world.writes.back());
     QUERN_FUZZ_CHECK(world.notes.size() == 1, std::to_string(world.notes.size()) + " notes for one line");
@@ -50,7 +58,7 @@ void relay_line(LoopWorld& world, const io::LineResult& line, protocol::RecordRe
     std::string settled_key;
     if (line.kind == io::LineEventKind::Line) {
         base::Result<json::Value> parsed = json::parse_json(line.text);
-        if (parsed.ok() && protocol::is_protocol_record(parsed.value())) {
+        if (parsed.ok() && is_record_by_definition(parsed.value())) {
             record = std::move(parsed.value());
             // A pending request under the record's id, which only a response may settle.
             if (const json::Value* id = record->as_object().find("id")) {

@@ -13,6 +13,7 @@
 #include "line_source.hpp"
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
+#include "support/waits.hpp"
 
 namespace quern::io {
 namespace {
@@ -48,7 +49,7 @@ public:
     ReceivedLine next() {
         while (queued_.empty()) {
             RuntimeEvent event;
-            if (events_.receive_for(30s, event) != EventReceiver::Wait::Value) {
+            if (events_.receive_for(testing::kPromptWait, event) != EventReceiver::Wait::Value) {
                 ADD_FAILURE() << "no more lines";
                 return {};
             }
@@ -81,7 +82,7 @@ TEST(ReaderThread, SendsEachLineThenClosedOverARealPipe) {
     EXPECT_EQ(lines.next().kind, LineEventKind::Closed);
     // The reader has let go of its sender.
     RuntimeEvent none;
-    EXPECT_EQ(events.receive_for(30s, none), EventReceiver::Wait::Closed);
+    EXPECT_EQ(events.receive_for(testing::kPromptWait, none), EventReceiver::Wait::Closed);
 }
 
 // Lines without end, counting what the reader took.
@@ -114,7 +115,7 @@ TEST(ReaderThread, StopsReadingWhileItsBacklogIsFullAndGoesOnWhenTheLoopCatchesU
     // Catching up frees the backlog and the reader reads on.
     std::size_t received = 0;
     RuntimeEvent event;
-    while (lines.served < held + kReaderBacklogBytes && events.receive_for(30s, event) == EventReceiver::Wait::Value) {
+    while (lines.served < held + kReaderBacklogBytes && events.receive_for(testing::kPromptWait, event) == EventReceiver::Wait::Value) {
         for (const ReceivedLine& line : lines_of(event)) {
             EXPECT_EQ(line.kind, LineEventKind::Line);
             received += line.text.size() + 1;
@@ -181,7 +182,7 @@ TEST_F(WriterFixture, WritesEachValueAsOneCompactLineAndClosesThePipeAtTheEnd) {
     EXPECT_EQ(backend.next(), json::to_compact_text(big));
     EXPECT_EQ(backend.next(), std::nullopt);  // end of input: the writer closed its end
     RuntimeEvent event;
-    EXPECT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Closed);
+    EXPECT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Closed);
 }
 
 TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
@@ -190,7 +191,7 @@ TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
     BackendInputSender& sender = input.first;
     EXPECT_EQ(sender.send(number(1)), base::SendResult::Sent);
     RuntimeEvent event;
-    ASSERT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Value);
+    ASSERT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Value);
     const std::vector<ReceivedLine> failure = lines_of(event);
     ASSERT_EQ(failure.size(), 1u);
     EXPECT_EQ(failure[0].kind, LineEventKind::Failed);
@@ -201,7 +202,7 @@ TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
     EXPECT_EQ(failure[0].text, "Broken pipe (os error 32)");
 #endif
     // The writer lets go of its receiver before its sender of events.
-    EXPECT_EQ(events.second.receive_for(30s, event), EventReceiver::Wait::Closed);
+    EXPECT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Closed);
     EXPECT_EQ(sender.send(number(2)), base::SendResult::Closed);
 }
 

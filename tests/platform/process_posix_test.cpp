@@ -323,13 +323,13 @@ TEST(BoundTreePosix, DroppingABoundChildEndsItsTreeAndLeavesOnlyTheChildToReap) 
     ASSERT_TRUE(child.ok()) << child.error();
     output.value().child.close();
     const auto pid = static_cast<pid_t>(child.value().process_id());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + testing::kPromptWait;
     while (!std::filesystem::exists(scratch.path() / "grandchild.pid") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     { ChildProcess dropped = std::move(child).value(); }
     // The grandchild shares the child's stdout: its end means both are gone.
-    EXPECT_TRUE(testing::pipe_ends_within(std::move(output.value().runtime), std::chrono::seconds(20)));
+    EXPECT_TRUE(testing::pipe_ends_within(std::move(output.value().runtime), testing::kPromptWait));
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);

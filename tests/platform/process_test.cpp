@@ -214,7 +214,7 @@ BoundFamily start_bound_family(const testing::ScratchDirectory& scratch) {
     EXPECT_TRUE(child.tree_bound());
     EXPECT_EQ(child.tree_binding_failure(), "");
     // Once it is written, the grandchild runs.
-    EXPECT_TRUE(file_appears_within(scratch.path() / "grandchild.pid", 30s));
+    EXPECT_TRUE(file_appears_within(scratch.path() / "grandchild.pid", testing::kPromptWait));
     return {std::move(child), std::move(output.value().runtime)};
 }
 
@@ -224,7 +224,7 @@ TEST(BoundTree, EndingItEndsTheChildAndWhatTheChildStarted) {
     family.child.end_tree();
     EXPECT_FALSE(family.child.tree_bound());
     expect_exited(family.child.wait_for_exit(), kTerminatedExitCode);
-    EXPECT_TRUE(pipe_ends_within(std::move(family.output), 20s));
+    EXPECT_TRUE(pipe_ends_within(std::move(family.output), testing::kPromptWait));
     family.child.end_tree();  // a second time: nothing left to do
 }
 
@@ -242,7 +242,7 @@ TEST(BoundTree, TheChildsPipesEndAsTheyWould) {
     input.value().child.close();
     output.value().child.close();
     input.value().runtime.close();
-    const bool ended = pipe_ends_within(std::move(output.value().runtime), 20s);
+    const bool ended = pipe_ends_within(std::move(output.value().runtime), testing::kPromptWait);
     if (!ended) child.terminate_process();
     EXPECT_TRUE(ended);
     expect_exited(child.wait_for_exit(), ended ? 0 : kTerminatedExitCode);

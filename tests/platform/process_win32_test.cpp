@@ -58,7 +58,7 @@ TEST(ChildProcessWin32, OnlyTheStandardHandlesAreInheritedNotOtherInheritableOne
     CloseHandle(stray_write_end);
     ASSERT_TRUE(child.ok()) << child.error();
     auto ended = std::async(std::launch::async, [&reader] { return testing::read_to_end(reader); });
-    const bool end_seen = ended.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    const bool end_seen = ended.wait_for(testing::kPromptWait) == std::future_status::ready;
     child.value().terminate_process();
     (void)child.value().wait_for_exit();
     EXPECT_TRUE(end_seen) << "the child holds the stray pipe end";

@@ -45,7 +45,7 @@ protected:
     }
 
     bool file_appears(const fs::path& file) {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        const auto deadline = std::chrono::steady_clock::now() + testing::kPromptWait;
         while (!fs::exists(file)) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(20ms);
@@ -69,7 +69,7 @@ TEST_F(BackendTree, TerminatingTheTreeEndsTheBackendAndWhatItStarted) {
     terminate_process_tree(backend.process);
     EXPECT_EQ(backend.process.poll_exit().state, platform::ExitPoll::State::Exited);
     // The grandchild shares the backend's stdout: its end means both are gone.
-    EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), 20s));
+    EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
 }
 
 // A backend that exited on its own leaves its child to the runtime's exit.
@@ -79,7 +79,7 @@ TEST_F(BackendTree, TheLeftoversOfABackendThatExitedEndWithTheTree) {
     EXPECT_EQ(backend.process.wait_for_exit().exit_code, 0u);
     BackendControl control(backend.process);
     control.end_leftovers();
-    EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), 20s));
+    EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
 }
 
 }  // namespace

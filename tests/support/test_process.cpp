@@ -28,9 +28,34 @@ struct TestProcess::Stream {
     }
 };
 
+// Kills the process when it is still running at its bound. It and the exit
+// wait meet under one lock, and the wait reaps only after it has told the
+// watchdog, so the kill can never reach a pid the system has handed on.
+struct TestProcess::Watchdog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;  // exited, or the TestProcess is going
+    bool fired = false;
+    std::chrono::milliseconds bound{};
+    std::thread thread;
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        changed.notify_all();
+    }
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The end of a stream's text, at most limit bytes of it.
+std::string last_bytes(const std::string& text, std::size_t limit) {
+    return text.size() <= limit ? text : "..." + text.substr(text.size() - limit);
+}
 
 platform::ChildPipe child_pipe(platform::ChildEnd end) {
     base::Result<platform::ChildPipe> pipe = platform::create_child_stdio_pipe(end);
@@ -98,11 +123,22 @@ TestProcess::TestProcess(platform::OsString program, std::vector<platform::OsStr
         stdout_->ended_at = started_at_;
     }
     std::thread(read_until_end, std::move(err.runtime), stderr_).detach();
+    watchdog_ = std::make_unique<Watchdog>();
+    watchdog_->bound = options.run_bound;
+    watchdog_->thread = std::thread([this] {
+        std::unique_lock<std::mutex> lock(watchdog_->mutex);
+        if (!watchdog_->changed.wait_for(lock, watchdog_->bound, [this] { return watchdog_->done; })) {
+            watchdog_->fired = true;
+            process_.terminate_process();
+        }
+    });
     // The child's ends close here, so the readers see the end once the child
     // (and whatever it handed them on to) has let go of them.
 }
 
 TestProcess::~TestProcess() {
+    watchdog_->stop();
+    watchdog_->thread.join();
     stdin_.close();
     if (process_.valid() && process_.poll_exit().state == platform::ExitPoll::State::Running) {
         process_.terminate_process();
@@ -131,6 +167,32 @@ void TestProcess::resume_stdout() {
     std::lock_guard<std::mutex> lock(stdout_->mutex);
     stdout_->held = false;
     stdout_->changed.notify_all();
+}
+
+std::optional<std::string> TestProcess::next_line() {
+    if (wait_failed_) return next_line(std::chrono::milliseconds(0));
+    std::optional<std::string> line = next_line(kPromptWait);
+    if (!line) {
+        wait_failed_ = true;
+        ADD_FAILURE() << "waited " << kPromptWait.count() << " s for a line on stdout; none came\n" << tail();
+    }
+    return line;
+}
+
+std::string TestProcess::tail() const {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(stdout_->mutex);
+        text = "its stdout so far" + std::string(stdout_->ended ? " (ended)" : "") + ":\n" +
+               last_bytes(stdout_->bytes, 1500);
+    }
+    std::lock_guard<std::mutex> lock(stderr_->mutex);
+    return text + "\nits stderr so far:\n" + last_bytes(stderr_->bytes, 1500);
+}
+
+bool TestProcess::overran() const {
+    std::lock_guard<std::mutex> lock(watchdog_->mutex);
+    return watchdog_->fired;
 }
 
 std::optional<std::string> TestProcess::next_line(std::chrono::milliseconds timeout) {
@@ -163,6 +225,8 @@ std::string TestProcess::stderr_text() const {
 }
 
 int TestProcess::wait_for_exit() {
+    platform::ExitWatch(process_).wait();
+    watchdog_->stop();
     const platform::ExitPoll exit = process_.wait_for_exit();
     if (exit.state != platform::ExitPoll::State::Exited) {
         ADD_FAILURE() << "the exit could not be seen (os error " << exit.error << ")";
@@ -170,7 +234,13 @@ int TestProcess::wait_for_exit() {
     if (exited_at_ == Clock::time_point()) exited_at_ = Clock::now();
     for (const std::shared_ptr<Stream>& stream : {stdout_, stderr_}) {
         std::unique_lock<std::mutex> lock(stream->mutex);
-        stream->changed.wait_for(lock, std::chrono::seconds(30), [&] { return stream->ended; });
+        stream->changed.wait_for(lock, kPromptWait, [&] { return stream->ended; });
+    }
+    if (overran()) {
+        wait_failed_ = true;
+        ADD_FAILURE() << "still running at its bound, " << watchdog_->bound.count()
+                      << " ms after its start, so it was killed\n"
+                      << tail();
     }
     return static_cast<int>(exit.exit_code);
 }

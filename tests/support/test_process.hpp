@@ -9,6 +9,7 @@
 
 #include "platform/os_string.hpp"
 #include "platform/process.hpp"
+#include "support/waits.hpp"
 
 namespace quern::testing {
 
@@ -25,12 +26,17 @@ struct StartOptions {
     // True: nothing is read from its stdout until resume_stdout(), as by a
     // front end that is busy elsewhere; the pipe fills and pushes back.
     bool hold_stdout = false;
+    // Still running this long after its start, it is killed and the test
+    // fails (see wait_for_exit): a hang costs seconds, not ctest's time-out.
+    std::chrono::milliseconds run_bound = kRunBound;
 };
 
 // A program a test starts and talks to as it runs, through pipes for all three
 // of its standard streams. Both output streams are read as they come, so the
 // program never blocks on a full pipe. Going out of scope closes its stdin,
-// and ends it if it is still running.
+// and ends it if it is still running. Every wait is bounded; one that runs
+// out fails the test with what it waited for and what had come instead, and
+// later waits on the same process no longer wait.
 class TestProcess {
 public:
     // The arguments come after the program's own name. Throws when the
@@ -56,18 +62,25 @@ public:
     void resume_stdout();
 
     // The next whole line of its stdout, without the line feed, as soon as it
-    // is there; nullopt when none came within the time-out or stdout ended.
-    std::optional<std::string> next_line(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // is there. A line that should come: waits up to kPromptWait, and fails
+    // the test when none comes. nullopt when none came or stdout ended.
+    std::optional<std::string> next_line();
+    // The same for a line that may not come: nullopt after the time-out, and
+    // no failure.
+    std::optional<std::string> next_line(std::chrono::milliseconds timeout);
     // Every whole stdout line not yet taken by next_line, without waiting.
     std::vector<std::string> lines();
     // Everything it wrote so far, whether or not taken as lines.
     std::string stdout_text() const;
     std::string stderr_text() const;
 
-    // Waits as long as it takes for it to exit, then up to 30 s for its output
-    // streams to end (a grandchild may hold them); the exit status, on POSIX
-    // 128 + N after death by signal N. Everything it wrote is kept.
+    // Waits for it to exit, then up to kPromptWait for its output streams to
+    // end (a grandchild may hold them); the exit status, on POSIX 128 + N
+    // after death by signal N. Everything it wrote is kept. When it ran past
+    // StartOptions::run_bound it was killed, and the test fails.
     int wait_for_exit();
+    // Whether it ran past its bound and was killed.
+    bool overran() const;
     // From the start until wait_for_exit saw the exit.
     std::chrono::steady_clock::duration run_time() const { return exited_at_ - started_at_; }
     // From the start until its stdout ended (zero with read_stdout false).
@@ -75,11 +88,17 @@ public:
 
 private:
     struct Stream;
+    struct Watchdog;
+
+    // What it wrote last, for failure messages.
+    std::string tail() const;
 
     platform::ChildProcess process_;
     platform::OwnedHandle stdin_;
     std::shared_ptr<Stream> stdout_;
     std::shared_ptr<Stream> stderr_;
+    std::unique_ptr<Watchdog> watchdog_;
+    bool wait_failed_ = false;
     std::chrono::steady_clock::time_point started_at_;
     std::chrono::steady_clock::time_point exited_at_;
 };
