@@ -87,7 +87,10 @@ class _EventLoopThread:
 
     def _run(self) -> None:
         asyncio.set_event_loop(self.loop)
-        self.loop.run_forever()
+        try:
+            self.loop.run_forever()
+        finally:
+            self.loop.close()
 
     def call(self, function: Callable[[], None]) -> None:
         self.loop.call_soon_threadsafe(function)
