@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import asyncio
+import functools
 import inspect
 import json
 import os
@@ -32,7 +33,13 @@ class HandlerSpec:
     def __init__(self, function: Handler, exclusive: bool) -> None:
         self.function = function
         self.exclusive = exclusive
-        self.is_async = inspect.iscoroutinefunction(function)
+        self.is_async = _is_coroutine_function(function)
+
+
+def _is_coroutine_function(function: Any) -> bool:
+    while isinstance(function, functools.partial):
+        function = function.func
+    return inspect.iscoroutinefunction(function) or inspect.iscoroutinefunction(getattr(function, "__call__", None))
 
 
 def id_key(request_id: Any) -> str:
@@ -316,12 +323,17 @@ class Server:
         if target is not None:
             self._cancel_request(target)
             self._write_answer(target, _error_line(target.id, CANCELLED_MESSAGE), only_waiting=True)
-        self._writer.write({"type": "response", "id": cancel_id, "ok": True, "result": {"cancelled": target is not None}})
+        cancelled = target is not None
+        self._writer.write({"type": "response", "id": cancel_id, "ok": True, "result": {"cancelled": cancelled}})
 
     def _cancel_request(self, request: _Request) -> None:
         request.ctx.cancelled.set()
         if request.handler.is_async and self._aio is not None:
-            self._aio.call(lambda: request.task.cancel() if request.task is not None else None)
+            def cancel_task() -> None:  # on the loop, where the task is made
+                if request.task is not None:
+                    request.task.cancel()
+
+            self._aio.call(cancel_task)
 
     def begin_shutdown(self) -> None:
         """Stops taking work; serve() then winds down. Safe from any thread, more than once."""

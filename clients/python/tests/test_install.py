@@ -7,7 +7,7 @@ import os
 import subprocess
 import unittest
 
-from .support import PACKAGE, REPO, Project, RuntimeTest
+from .support import PACKAGE, REPO, Project, Runtime
 
 WHERE_BACKEND = """
     import quern_runtime_backend
@@ -20,23 +20,22 @@ WHERE_BACKEND = """
 
 
 def _tree(root) -> dict:
-    return {path.relative_to(root).as_posix(): path for path in sorted(root.rglob("*"))
+    return {path.relative_to(root).as_posix(): path for path in root.rglob("*")
             if path.is_file() and "__pycache__" not in path.parts}
 
 
-class Install(RuntimeTest):
+class Install(unittest.TestCase):
     def test_pip_installs_from_the_folder_with_no_index_and_the_runtime_runs_it(self) -> None:
         before = _tree(PACKAGE.parent)
-        project = Project(WHERE_BACKEND, vendored=False, with_pip=True)
-        self.addCleanup(project.remove)
+        project = Project(self.addCleanup, WHERE_BACKEND, vendored=False, with_pip=True)
         environment = {key: value for key, value in os.environ.items() if not key.startswith("PIP_")}
         pip = subprocess.run([str(project.python), "-m", "pip", "--isolated", "install", "--no-index",
                               str(PACKAGE.parent)], capture_output=True, text=True, env=environment, timeout=300)
         self.assertEqual(pip.returncode, 0, pip.stdout + pip.stderr)
         self.assertEqual(_tree(PACKAGE.parent), before, "the build left files in the source folder")
-        runtime = self.start(project)
+        runtime = Runtime(self.addCleanup, project)
         runtime.send(1, "status")
-        installed = runtime.records.answer(1)["result"]
+        installed = runtime.records.next("the answer")["result"]
         self.assertTrue(installed.startswith(str(project.root / ".venv")), installed)
         self.assertTrue(os.path.isfile(os.path.join(os.path.dirname(installed), "py.typed")))
         self.assertEqual(runtime.exit_code(), 0)
