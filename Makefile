@@ -5,8 +5,8 @@
 #                     are errors too), then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, a short run of every fuzz target, the
-#                     Node.js client's tests, and the Windows build under
-#                     Wine; the fault soak runs
+#                     Node.js client's tests, the Python backend library's
+#                     tests, and the Windows build under Wine; the fault soak runs
 #                     SOAK_SECONDS (60) natively and under Wine,
 #                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
@@ -23,6 +23,9 @@
 #                     against the release runtime and the demo project, then
 #                     the example front end (examples/node-frontend)
 #   make node-example the example front end alone
+#   make test-python  the Python backend library (clients/python): its unit
+#                     tests, its tests through the release runtime, and both
+#                     ways of installing it (pip with no index, vendored)
 #   make fresh-check  run `make demo` and `make test` as the only commands in a
 #                     freshly bootstrapped Debian 12 root (needs root and the
 #                     fresh-machine.sh tool: FRESH_MACHINE=path/to/fresh-machine.sh)
@@ -75,7 +78,7 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-node test-windows
+test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-node test-python test-windows
 
 check-layers:
 	python3 scripts/check-layers.py
@@ -108,6 +111,15 @@ test-node: deps-node build $(DEMO_PROJECT)/.venv
 node-example: deps-node build $(DEMO_PROJECT)/.venv
 	cd clients/node && $(NPM_CI)
 	cd examples/node-frontend && $(NPM_CI) && npm start
+
+# The demo project's copy of the library is checked against clients/python;
+# `python3 clients/python/vendor.py examples/demo-project` refreshes it.
+.PHONY: deps-python test-python
+deps-python:
+	@scripts/ensure-deps.sh python
+
+test-python: deps-python build
+	python3 -m unittest discover -s clients/python/tests -t clients/python
 
 test-windows: windows
 	$(WINE_ENV) QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset windows

@@ -5,9 +5,10 @@
 # Usage: ensure-deps.sh SET...
 #   build   a native build of the runtime and the demo session
 #   test    every test suite: native, sanitizers, fuzzers, Windows under Wine,
-#           and the Node.js client
+#           the Node.js client and the Python backend library
 #   bench   the benchmarks and their peers
 #   node    the Node.js client and its example front end
+#   python  the Python backend library's tests
 set -euo pipefail
 
 build_packages=(
@@ -22,8 +23,15 @@ node_packages=(
     # The Node.js client (clients/node) and its example front end.
     nodejs npm
 )
+python_packages=(
+    "${build_packages[@]}"
+    # The Python backend library's tests install it with pip into a fresh
+    # virtual environment (ensurepip and its bundled pip, no index).
+    python3-venv
+)
 test_packages=(
     "${node_packages[@]}"
+    "${python_packages[@]}"
     libgtest-dev googletest
     # The fuzz targets: clang with its libFuzzer and sanitizer runtimes, which
     # Debian ships apart from the compiler (only recommended by it).
@@ -37,7 +45,7 @@ bench_packages=(
 )
 
 if [ $# -eq 0 ]; then
-    echo "usage: $0 build|test|bench|node..." >&2
+    echo "usage: $0 build|test|bench|node|python..." >&2
     exit 2
 fi
 
@@ -48,6 +56,7 @@ for set in "$@"; do
         test) packages+=("${test_packages[@]}") ;;
         bench) packages+=("${bench_packages[@]}") ;;
         node) packages+=("${node_packages[@]}") ;;
+        python) packages+=("${python_packages[@]}") ;;
         *) echo "$0: unknown set: $set" >&2; exit 2 ;;
     esac
 done

@@ -10,12 +10,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The bundled demo project, copied next to a real CPython virtual environment.
+// The bundled demo project (its backend and the backend library vendored
+// beside it), copied next to a real CPython virtual environment.
 class DemoProject {
 public:
     DemoProject() : root_(fs::temp_directory_path() / ("quern-demo-" + std::to_string(std::random_device()()))) {
         fs::create_directories(root_);
-        fs::copy(fs::path(QUERN_DEMO_PROJECT) / "quern", root_ / "quern", fs::copy_options::recursive);
+        for (const char* package : {"quern", "quern_runtime_backend"}) {
+            fs::copy(fs::path(QUERN_DEMO_PROJECT) / package, root_ / package, fs::copy_options::recursive);
+        }
         ProgramOutput venv = run_program("/usr/bin/env", {"python3", "-m", "venv", "--without-pip", (root_ / ".venv").string()});
         EXPECT_EQ(venv.exit_code, 0) << venv.err;
     }
