@@ -37,12 +37,28 @@ def take_over_standard_streams() -> ProtocolStreams:
         os.dup2(2, 1)
     except OSError:  # no standard error to share: then nowhere
         _point(1, os.open(os.devnull, os.O_WRONLY))
+    _follow_descriptors_on_windows()
     # What print() still holds drains to standard error as well; then one
     # stream object keeps print() and sys.stderr writes in order.
     _flush(sys.stdout)
     if sys.stderr is not None:
         sys.stdout = sys.stderr
     return ProtocolStreams(requests_fd, records_fd)
+
+
+def _follow_descriptors_on_windows() -> None:
+    """Windows keeps the standard handles apart from descriptors 0 and 1, and
+    a child process started without streams of its own inherits the handles:
+    they must name what the descriptors now name, or the child would write
+    into the protocol's pipe."""
+    if sys.platform != "win32":
+        return
+    import ctypes
+    import msvcrt
+
+    kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+    for fd, std_handle in ((0, -10), (1, -11)):  # STD_INPUT_HANDLE, STD_OUTPUT_HANDLE
+        kernel32.SetStdHandle(ctypes.c_ulong(std_handle & 0xFFFFFFFF), ctypes.c_void_p(msvcrt.get_osfhandle(fd)))
 
 
 def _point(fd: int, target: int) -> None:
