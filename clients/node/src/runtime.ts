@@ -59,7 +59,8 @@ interface Caller {
   resolve: (result: JsonValue) => void;
   reject: (error: Error) => void;
   onEvent?: (record: RuntimeRecord) => void;
-  release: () => void;  // stops the time-out and the signal's listener
+  signal?: AbortSignal;
+  timer?: NodeJS.Timeout;
 }
 
 // A request of the client's: waiting for room in the window, then sent and
@@ -71,6 +72,13 @@ interface Outgoing {
   shutdown: boolean;
   sent: boolean;
   caller: Caller | null;
+}
+
+// The requests waiting on one signal, and its one listener: many requests
+// may share a signal without a listener each.
+interface Watched {
+  requests: Set<Outgoing>;
+  onAbort: () => void;
 }
 
 export interface QuernRuntimeEvents {
@@ -104,6 +112,7 @@ export class QuernRuntime extends EventEmitter {
   private waitingHead = 0;
   // Cancels of sent requests given up: they go before every waiting request.
   private readonly cancels: Outgoing[] = [];
+  private readonly signals = new Map<AbortSignal, Watched>();
   private unanswered = 0;
   private nextId = 1;
   private fatal: string | null = null;
@@ -226,17 +235,15 @@ export class QuernRuntime extends EventEmitter {
     if (this.inputClosing) return refuse("Runtime is shutting down");
     return new Promise((resolve, reject) => {
       const outgoing: Outgoing = { id, key, line: built.line, shutdown: command === "shutdown", sent: false, caller: null };
-      const giveUp = (error: QuernRequestAborted) => this.giveUp(outgoing, error);
-      const onAbort = () => giveUp(abortError(signal!, id, outgoing.sent));
-      const timer = timeoutMs === undefined || timeoutMs > LONGEST_TIMER ? undefined : setTimeout(() => {
-        giveUp(new QuernRequestAborted("TimeoutError", `Request timed out after ${timeoutMs} ms`, id, outgoing.sent));
-      }, timeoutMs);
-      signal?.addEventListener("abort", onAbort, { once: true });
-      const release = () => {
-        clearTimeout(timer);
-        signal?.removeEventListener("abort", onAbort);
-      };
-      outgoing.caller = { resolve, reject, onEvent: options.onEvent, release };
+      const caller: Caller = { resolve, reject, onEvent: options.onEvent, signal };
+      outgoing.caller = caller;
+      if (timeoutMs !== undefined && timeoutMs <= LONGEST_TIMER) {
+        caller.timer = setTimeout(() => {
+          const message = `Request timed out after ${timeoutMs} ms`;
+          this.giveUp(outgoing, new QuernRequestAborted("TimeoutError", message, id, outgoing.sent));
+        }, timeoutMs);
+      }
+      if (signal) this.watch(signal, outgoing);
       this.pending.set(key, outgoing);
       this.waiting.push(outgoing);
       this.pump();
@@ -291,8 +298,30 @@ export class QuernRuntime extends EventEmitter {
     const caller = request.caller;
     if (!caller) return;
     request.caller = null;
-    caller.release();
+    clearTimeout(caller.timer);
+    if (caller.signal) this.unwatch(caller.signal, request);
     outcome(caller);
+  }
+
+  private watch(signal: AbortSignal, request: Outgoing): void {
+    let watched = this.signals.get(signal);
+    if (!watched) {
+      const requests = new Set<Outgoing>();
+      const onAbort = () => {
+        for (const each of [...requests]) this.giveUp(each, abortError(signal, each.id, each.sent));
+      };
+      watched = { requests, onAbort };
+      this.signals.set(signal, watched);
+      signal.addEventListener("abort", onAbort, { once: true });
+    }
+    watched.requests.add(request);
+  }
+
+  private unwatch(signal: AbortSignal, request: Outgoing): void {
+    const watched = this.signals.get(signal);
+    if (!watched?.requests.delete(request) || watched.requests.size > 0) return;
+    signal.removeEventListener("abort", watched.onAbort);
+    this.signals.delete(signal);
   }
 
   // The caller stops waiting now. A request not yet sent never will be; a
@@ -343,8 +372,8 @@ export class QuernRuntime extends EventEmitter {
     request.sent = true;
     this.unanswered += 1;
     if (request.shutdown) this.shutdownSent = true;
-    this.trace?.({ time: traceTime(), direction: "send", text: request.line.slice(0, -1) });
     this.child.stdin.write(request.line);
+    this.trace?.({ time: traceTime(), direction: "send", text: request.line.slice(0, -1) });
   }
 
   private handleLine(line: string): void {

@@ -1,71 +1,48 @@
-"""A backend for the client's tests that reads its input all the time.
-
-status     answers at once: {"order": N}, N counting the requests read so far
-generate   says it arrived with a progress record, then is held until
-           cancelled, or answered after payload "ms" milliseconds
-cancel     cancels payload "target" as the protocol's convention says
-benchmark  answers an id never sent first, then itself
-shutdown   answers, then ends
-Every other command is answered with ok false.
-"""
-
+"""A test backend that reads all the time. Every request is answered at once
+with {"order": N}, N counting the requests read, except: generate sends a
+progress record, then is held until cancelled, or answered after payload "ms"
+milliseconds; cancel answers as the protocol's convention says; benchmark
+first answers an id never sent; shutdown ends the backend once answered."""
 import json
 import sys
 import threading
 
-output_lock = threading.Lock()
-held_lock = threading.Lock()
+lock = threading.Lock()
 held = {}  # the JSON text of a held request's id -> its timer, or None
 
 
-def emit(record):
-    line = json.dumps(record, separators=(",", ":")) + "\n"
-    with output_lock:
-        sys.stdout.write(line)
+def emit(**record):
+    with lock:
+        sys.stdout.write(json.dumps(record) + "\n")
         sys.stdout.flush()
 
 
-def answer(request_id, result=None, error=None):
-    outcome = {"ok": True, "result": result} if error is None else {"ok": False, "error": error}
-    emit({"type": "response", "id": request_id, **outcome})
-
-
 def finish(request_id, error=None):
-    with held_lock:
+    with lock:
         if json.dumps(request_id) not in held:
             return False
         timer = held.pop(json.dumps(request_id))
     if timer is not None:
         timer.cancel()
-    answer(request_id, {"done": True}, error)
+    emit(type="response", id=request_id, **({"ok": False, "error": error} if error else {"ok": True, "result": {}}))
     return True
 
 
 print("order backend: reading", file=sys.stderr, flush=True)
-order = 0
-for line in sys.stdin:
+for order, line in enumerate(sys.stdin, 1):
     request = json.loads(line)
-    order += 1
     request_id, command, payload = request["id"], request["command"], request["payload"]
-    if command == "status":
-        answer(request_id, {"order": order})
-    elif command == "generate":
-        timer = None
-        if "ms" in payload:
-            timer = threading.Timer(payload["ms"] / 1000, finish, (request_id,))
-            timer.daemon = True
-        with held_lock:
+    if command == "generate":
+        timer = threading.Timer(payload["ms"] / 1000, finish, (request_id,)) if "ms" in payload else None
+        with lock:
             held[json.dumps(request_id)] = timer
-        emit({"type": "progress", "id": request_id})
+        emit(type="progress", id=request_id)
         if timer is not None:
             timer.start()
-    elif command == "cancel":
-        answer(request_id, {"cancelled": finish(payload["target"], "Request cancelled")})
-    elif command == "benchmark":
-        answer("never-sent", {})
-        answer(request_id, {})
-    elif command == "shutdown":
-        answer(request_id, {"shutdown": True})
+        continue
+    if command == "benchmark":
+        emit(type="response", id="never-sent", ok=True, result={})
+    result = {"cancelled": finish(payload["target"], "Request cancelled")} if command == "cancel" else {"order": order}
+    emit(type="response", id=request_id, ok=True, result=result)
+    if command == "shutdown":
         break
-    else:
-        answer(request_id, error=f"not here: {command}")

@@ -4,7 +4,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { fileURLToPath } from "node:url";
 
-import { QuernRuntime, type RuntimeRecord, type StartOptions } from "../src/index.js";
+import { QuernRuntime, type StartOptions } from "../src/index.js";
 
 // dist/test/ is four levels below the repository.
 export const repo = fileURLToPath(new URL("../../../../", import.meta.url));
@@ -37,23 +37,4 @@ export async function rejection(promise: Promise<unknown>): Promise<Error> {
     return error as Error;
   }
   throw new Error("the promise was expected to reject");
-}
-
-/** The next record the runtime writes that matches, within a few seconds. */
-export function nextRecord(runtime: QuernRuntime, what: string, matches: (record: RuntimeRecord) => boolean): Promise<RuntimeRecord> {
-  const seen: string[] = [];
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => {
-      runtime.off("record", look);
-      reject(new Error(`no ${what} within 5 s; records seen: ${seen.join(" ") || "none"}`));
-    }, 5000);
-    const look = (record: RuntimeRecord) => {
-      seen.push(JSON.stringify(record));
-      if (!matches(record)) return;
-      clearTimeout(timer);
-      runtime.off("record", look);
-      resolve(record);
-    };
-    runtime.on("record", look);
-  });
 }
