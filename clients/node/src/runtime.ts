@@ -11,8 +11,9 @@ import { type TraceEntry, traceTime } from "./trace.js";
 
 /**
  * The runtime's queue to its backend holds 32 requests while the backend's
- * input pipe is full. It never refuses one as full while no more than 32 are
- * unanswered, since one of those is always in the pipe or the backend.
+ * input pipe is full: it refuses one as full only while it writes one request
+ * to the pipe with 32 more waiting. So 33 unanswered lines are never refused;
+ * the 33rd place is the cancels'.
  */
 const DEFAULT_MAX_IN_FLIGHT = 32;
 
