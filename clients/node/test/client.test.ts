@@ -5,21 +5,14 @@ import { join } from "node:path";
 import { describe, test } from "node:test";
 
 import { type JsonValue, QuernRequestError, QuernRuntime, QuernRuntimeExit, type RuntimeRecord } from "../src/index.js";
-import { demoProject, projectWithBackend, runtimePath } from "./support.js";
+import { demoProject, projectWithBackend, rejection, runtimePath } from "./support.js";
 
 const options = { timeout: 60_000 };
 
+const nested = (levels: number): JsonValue => (levels === 0 ? 0 : [nested(levels - 1)]);
+
 function startDemo(extra: { onNote?: (line: string) => void; onRecord?: (record: RuntimeRecord) => void } = {}) {
   return QuernRuntime.start({ runtimePath, project: demoProject, ...extra });
-}
-
-async function rejection(promise: Promise<unknown>): Promise<Error> {
-  try {
-    await promise;
-  } catch (error) {
-    return error as Error;
-  }
-  assert.fail("the promise was expected to reject");
 }
 
 describe("a session with the demo backend", () => {
@@ -50,17 +43,21 @@ describe("a session with the demo backend", () => {
     assert.deepEqual(emitted, seen);
   });
 
-  test("a refusal rejects with the runtime's own words, its id and its record", options, async () => {
+  test("a refusal and a backend's error reject by kind, with their words, id and record", options, async () => {
     const runtime = await startDemo();
     const error = await rejection(runtime.request("status", [1, 2], { id: "bad" }));
     assert.ok(error instanceof QuernRequestError);
     assert.equal(error.message, "Request payload must be a JSON object");
+    assert.equal(error.kind, "refused");
     assert.equal(error.id, "bad");
     assert.deepEqual(error.record, {
       error: "Request payload must be a JSON object", id: "bad", ok: false, type: "response",
     });
     const unknown = await rejection(runtime.request("train", {}));
+    assert.ok(unknown instanceof QuernRequestError);
     assert.equal(unknown.message, "the demo backend does not implement 'train'");
+    assert.equal(unknown.kind, "backend");
+    assert.equal(unknown.record?.error, unknown.message);
     await runtime.close();
   });
 
@@ -75,13 +72,17 @@ describe("a session with the demo backend", () => {
       [runtime.request("status", {}, { id: { job: 1 } as unknown as string }), "Request id must be a string or number"],
       [runtime.request("status", {}, { id: Number.NaN }), "Request id must be a string or number"],
       [runtime.request("status", { text: "half \ud800 a pair" }), "Request must be UTF-8 JSON"],
+      [runtime.request("status", { deep: nested(126) }), "Malformed request JSON: recursion limit exceeded at line 1 column 171"],
     ];
     for (const [refused, message] of refusals) {
       const error = await rejection(refused);
       assert.ok(error instanceof QuernRequestError);
       assert.equal(error.message, message);
+      assert.equal(error.kind, "refused");
       assert.equal(error.record, null);
     }
+    // One level less is the runtime's to take.
+    assert.ok(await runtime.request("status", { deep: nested(125) }));
     // A whole pair, and a backslash that only looks like an escape, go through.
     assert.ok(await runtime.request("status", { text: "\ud83d\ude00 \\ud800" }));
     await first;
@@ -90,16 +91,6 @@ describe("a session with the demo backend", () => {
     const ids = new Set(written.map((record) => record.id));
     assert.ok(ids.has("job-1"));
     assert.ok([...ids].every((id) => id === "job-1" || typeof id === "number" || id === "__runtime_shutdown__"), [...ids].join());
-  });
-
-  test("many requests sent at once are all answered, in spite of back-pressure", options, async () => {
-    const runtime = await startDemo();
-    // Far more than the runtime's stdin takes at once, but no more than the
-    // backend's own pipe holds: the runtime never has to refuse one as "full".
-    const answers = await Promise.all(Array.from({ length: 1000 }, () => runtime.request("status")));
-    assert.equal(answers.length, 1000);
-    assert.ok(answers.every((answer) => (answer as { state: string }).state !== undefined));
-    await runtime.close();
   });
 
   test("shutdown asks the backend to stop and settles with a clean exit", options, async () => {
@@ -117,19 +108,23 @@ describe("a session with the demo backend", () => {
 });
 
 describe("the end of a run", () => {
-  test("a start-up failure reaches the caller of the first request", options, async () => {
+  test("a start-up failure reaches the caller of the first request, and a later one", options, async () => {
     const empty = mkdtempSync(join(tmpdir(), "quern-client-empty-"));
     try {
       const runtime = await QuernRuntime.start({ runtimePath, project: empty });
       const fatal: string[] = [];
       runtime.on("fatal", (message) => fatal.push(message));
       const error = await rejection(runtime.request("status"));
-      assert.ok(error instanceof QuernRuntimeExit);
+      assert.ok(error instanceof QuernRequestError);
+      assert.equal(error.kind, "ended");
       assert.match(error.message, /^Missing project Python: /);
       const exit = await runtime.exited;
       assert.equal(exit.status, 1);
       assert.equal(exit.fatal, error.message);
       assert.deepEqual(fatal, [error.message]);
+      const late = await rejection(runtime.request("status"));
+      assert.ok(late instanceof QuernRuntimeExit);
+      assert.equal(late.message, error.message);
     } finally {
       rmSync(empty, { recursive: true, force: true });
     }
@@ -153,6 +148,7 @@ describe("the end of a run", () => {
       for (const error of errors) {
         assert.ok(error instanceof QuernRequestError);
         assert.equal(error.message, "Python backend exited (exit code: 3)");
+        assert.equal(error.kind, "ended");
       }
       assert.deepEqual(await runtime.exited, { status: 1, signal: null, fatal: "Python backend exited (exit code: 3)" });
     } finally {
@@ -160,13 +156,18 @@ describe("the end of a run", () => {
     }
   });
 
-  test("close ends the input; what was sent before is still answered", options, async () => {
+  test("close ends the input; what was sent before is still answered, by the backend or on the way out", options, async () => {
     const runtime = await startDemo();
     const answered = runtime.request("status");
+    const unfinished = rejection(runtime.request("generate", { steps: 50 }));
     const exit = runtime.close();
     const refused = await rejection(runtime.request("status"));
     assert.equal(refused.message, "Runtime is shutting down");
+    assert.equal((refused as QuernRequestError).kind, "refused");
     assert.equal(((await answered) as { state: string }).state, "idle");
+    const ended = (await unfinished) as QuernRequestError;
+    assert.equal(ended.message, "Python backend exited (exit code: 0)");
+    assert.equal(ended.kind, "ended");
     assert.deepEqual(await exit, { status: 0, signal: null, fatal: null });
   });
 });

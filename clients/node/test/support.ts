@@ -1,8 +1,10 @@
 import { execFileSync } from "node:child_process";
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { fileURLToPath } from "node:url";
+
+import { QuernRuntime, type StartOptions } from "../src/index.js";
 
 // dist/test/ is four levels below the repository.
 export const repo = fileURLToPath(new URL("../../../../", import.meta.url));
@@ -17,4 +19,22 @@ export function projectWithBackend(backend: string): { project: string; remove: 
   writeFileSync(join(project, "quern", "__init__.py"), "");
   writeFileSync(join(project, "quern", "gui_backend.py"), backend);
   return { project, remove: () => rmSync(project, { recursive: true, force: true }) };
+}
+
+/** A project whose backend, test/order_backend.py, tells each request's place in the order it read them. */
+export function orderProject(): { project: string; remove: () => void } {
+  return projectWithBackend(readFileSync(join(repo, "clients", "node", "test", "order_backend.py"), "utf8"));
+}
+
+export function startOn(project: string, extra: Partial<StartOptions> = {}): Promise<QuernRuntime> {
+  return QuernRuntime.start({ runtimePath, project, ...extra });
+}
+
+export async function rejection(promise: Promise<unknown>): Promise<Error> {
+  try {
+    await promise;
+  } catch (error) {
+    return error as Error;
+  }
+  throw new Error("the promise was expected to reject");
 }
