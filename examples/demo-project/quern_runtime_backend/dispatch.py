@@ -342,8 +342,10 @@ class Server:
     def _shut_down(self) -> bool:
         with self._lock:
             requests = list(self._active.values())
+        # Work read before the shutdown is still done, as far as the grace
+        # period allows: the front end sent it first and awaits its answer.
+        # Flagged cancelled, long handlers end early; quick ones just answer.
         for request in requests:
-            self._write_answer(request, _error_line(request.id, SHUTTING_DOWN_MESSAGE), only_waiting=True)
             self._cancel_request(request)
         deadline = time.monotonic() + self._grace
         with self._lock:
