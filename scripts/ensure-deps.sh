@@ -5,9 +5,10 @@
 # Usage: ensure-deps.sh SET...
 #   build   a native build of the runtime and the demo session
 #   test    every test suite: native, sanitizers, fuzzers, Windows under Wine,
-#           and the Node.js client
+#           the Node.js client and the trace viewer
 #   bench   the benchmarks and their peers
 #   node    the Node.js client and its example front end
+#   viewer  the trace viewer's tests and benchmark in headless Chromium
 set -euo pipefail
 
 build_packages=(
@@ -22,8 +23,13 @@ node_packages=(
     # The Node.js client (clients/node) and its example front end.
     nodejs npm
 )
-test_packages=(
+viewer_packages=(
     "${node_packages[@]}"
+    # The trace viewer's tests drive the system's browser; nothing downloads one.
+    chromium
+)
+test_packages=(
+    "${viewer_packages[@]}"
     libgtest-dev googletest
     # The fuzz targets: clang with its libFuzzer and sanitizer runtimes, which
     # Debian ships apart from the compiler (only recommended by it).
@@ -37,7 +43,7 @@ bench_packages=(
 )
 
 if [ $# -eq 0 ]; then
-    echo "usage: $0 build|test|bench|node..." >&2
+    echo "usage: $0 build|test|bench|node|viewer..." >&2
     exit 2
 fi
 
@@ -48,6 +54,7 @@ for set in "$@"; do
         test) packages+=("${test_packages[@]}") ;;
         bench) packages+=("${bench_packages[@]}") ;;
         node) packages+=("${node_packages[@]}") ;;
+        viewer) packages+=("${viewer_packages[@]}") ;;
         *) echo "$0: unknown set: $set" >&2; exit 2 ;;
     esac
 done

@@ -24,7 +24,7 @@ writeFileSync(report, reportPage(trace, `synthetic-${lines}.jsonl`));
 const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
 const chromium = await launchChromium();
 const version = await chromium.browser.version();
-const measured = { open: [], filter: [], end: [] };
+const measured = { open: [], html: [], read: [], filter: [], end: [] };
 try {
   for (let run = 0; run < runs; run++) {
     const page = await chromium.browser.newPage();
@@ -32,6 +32,9 @@ try {
     await page.goto(pathToFileURL(report).href, { waitUntil: "load", timeout: 60_000 });
     await settled(page, 60_000);
     measured.open.push(await page.evaluate(() => performance.getEntriesByName("timeline-painted")[0].startTime));
+    const [html, read] = await page.evaluate(() => ["viewer-start", "trace-read"].map((name) => performance.getEntriesByName(name)[0].startTime));
+    measured.html.push(html);
+    measured.read.push(read - html);
     // Each from the change to the frame after the one that shows it.
     measured.filter.push(await page.evaluate(async () => {
       const start = performance.now();
@@ -56,5 +59,7 @@ const show = (values) => `median ${median(values).toFixed(0)} ms, min ${Math.min
 console.log(`viewer benchmark: ${lines} trace lines, ${(trace.length / 2 ** 20).toFixed(1)} MiB, ${runs} runs`);
 console.log(`machine: ${cpus().length} CPUs, ${cpus()[0]?.model ?? "unknown"}; ${version}, headless`);
 console.log(`open to the timeline's first paint: ${show(measured.open)}`);
+console.log(`  of which the page's HTML up to its script: ${show(measured.html)}`);
+console.log(`  and reading the trace (parse, match, summarise): ${show(measured.read)}`);
 console.log(`hide the ok requests, to the next paint: ${show(measured.filter)}`);
 console.log(`scroll to the last row, to the next paint: ${show(measured.end)}`);

@@ -172,6 +172,8 @@ test("an unclean end: the fatal message, the exit, what the exit answered, recor
     { time: at(6), direction: "receive", text: '{"level":"info","type":"log"}' },
     { time: at(7), direction: "receive", text: '{"id":99,"step":1,"type":"progress"}' },
     { time: at(8), direction: "send", text: '{"id":"b","command":"train"}' },
+    { time: at(8), direction: "send", text: '{"id":1.0,"command":"status"}' }, // not the id 1
+    { time: at(9), direction: "receive", text: '{"id":1.0,"ok":true,"result":{},"type":"response"}' },
     { time: at(9), direction: "stderr", text: "Traceback </script><!-- <b>not bold</b>" },
     { time: at(9), direction: "a later kind", text: "" },
     { time: at(30), direction: "receive", text: '{"error":"Python backend exited (exit code: 3)","id":1,"ok":false,"type":"response"}' },
@@ -186,15 +188,16 @@ test("an unclean end: the fatal message, the exit, what the exit answered, recor
     ["", "log", "no request"],
     ["99", "progress", "no request"],
     ['"b"', "train", "ended by the exit"],
+    ["1.0", "status", "ok"],
     ["", "stderr", "standard error"],
     ["", "fatal", "end of the run"],
     ["", "exit", "end of the run"],
   ]);
-  assert.equal(rows[4][5], "Traceback </script><!-- <b>not bold</b>");
+  assert.equal(rows[5][5], "Traceback </script><!-- <b>not bold</b>");
   assert.equal(await text(page, "#fact-end"), "end of the runexit code 1 Python backend exited (exit code: 3)");
   assert.equal(await text(page, "#fact-records"), "records tied to no request2");
   assert.equal(await text(page, "#problems"),
-    "1 line is not trace entries and were skipped: line 12 (not JSON). 1 entry of unknown directions ignored.");
+    "1 line is not trace entries and were skipped: line 14 (not JSON). 1 entry of unknown directions ignored.");
   await page.close();
 });
 
