@@ -152,7 +152,7 @@ describe("a recorded session", () => {
     await page.close();
   });
 
-  test("the bare viewer page opens a trace picked with its file input", options, async () => {
+  test("the bare viewer page opens a trace picked with its file input, then one dropped on it", options, async () => {
     const page = await chromium.browser.newPage();
     await page.goto(pathToFileURL(join(here, "..", "trace-viewer.html")).href, { waitUntil: "load", timeout: 20_000 });
     assert.equal(await page.evaluate(() => document.body.dataset.state), "empty");
@@ -160,6 +160,16 @@ describe("a recorded session", () => {
     await settled(page);
     assert.equal(await text(page, "#trace-name"), "session.jsonl");
     assert.equal((await rowCells(page)).length, 15);
+
+    await page.evaluate(() => {
+      const files = new DataTransfer();
+      files.items.add(new File(['{"time":1,"direction":"send","text":"{\\"id\\":1,\\"command\\":\\"status\\"}"}\n'], "dropped.jsonl"));
+      document.body.dataset.state = "dropping";
+      window.dispatchEvent(new DragEvent("drop", { dataTransfer: files, cancelable: true }));
+    });
+    await settled(page);
+    assert.equal(await text(page, "#trace-name"), "dropped.jsonl");
+    assert.deepEqual((await rowCells(page)).map((cells) => cells.slice(1, 4)), [["1", "status", "no answer"]]);
     await page.close();
   });
 });
