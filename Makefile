@@ -1,12 +1,16 @@
 # One entry point for building and testing on a fresh Debian machine.
 #   make demo         install what is missing, build, set up the demo project's
-#                     virtual environment and play a short session against it
+#                     virtual environment and play a short session against it;
+#                     TRACE=build/demo-trace.jsonl also writes the session's
+#                     trace there and the page that draws it beside it
+#                     (build/demo-trace.html)
 #   make test         install what is missing, build the release (its warnings
 #                     are errors too), then every test: native debug,
 #                     AddressSanitizer + UndefinedBehaviorSanitizer,
 #                     ThreadSanitizer, a short run of every fuzz target, the
 #                     Node.js client's tests, the Python backend library's
-#                     tests, and the Windows build under Wine; the fault soak runs
+#                     tests, the trace viewer's tests in headless Chromium,
+#                     and the Windows build under Wine; the fault soak runs
 #                     SOAK_SECONDS (60) natively and under Wine,
 #                     SANITIZER_SOAK_SECONDS (30) under each sanitizer
 #   make check-layers no folder of src/ includes one above it, no cycles
@@ -26,13 +30,16 @@
 #   make test-python  the Python backend library (clients/python): its unit
 #                     tests, its tests through the release runtime, and both
 #                     ways of installing it (pip with no index, vendored)
+#   make test-viewer  the trace viewer (clients/node/viewer) in headless
+#                     Chromium; its screenshot goes to build/viewer-test/
+#   make bench-viewer how fast headless Chromium opens a 100,000-line trace
 #   make fresh-check  run `make demo` and `make test` as the only commands in a
 #                     freshly bootstrapped Debian 12 root (needs root and the
 #                     fresh-machine.sh tool: FRESH_MACHINE=path/to/fresh-machine.sh)
 #
 # Each target installs only the Debian packages its purpose needs.
 
-.PHONY: check-layers all deps-build deps-test deps-bench deps-node build bench demo windows test test-native test-asan test-tsan test-windows test-node node-example fuzz fuzz-build fuzz-smoke fresh-check clean
+.PHONY: check-layers all deps-build deps-test deps-bench deps-node deps-viewer build bench bench-viewer demo windows test test-native test-asan test-tsan test-windows test-node test-viewer node-example fuzz fuzz-build fuzz-smoke fresh-check clean
 
 WINE_ENV := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build/wine-prefix WINEDLLOVERRIDES=mscoree,mshtml=
 
@@ -55,6 +62,9 @@ deps-bench:
 deps-node:
 	@scripts/ensure-deps.sh node
 
+deps-viewer:
+	@scripts/ensure-deps.sh viewer
+
 build: deps-build
 	cmake --preset release
 	cmake --build --preset release
@@ -67,8 +77,10 @@ bench: deps-bench
 
 DEMO_PROJECT := examples/demo-project
 
-demo: build $(DEMO_PROJECT)/.venv
-	python3 scripts/demo_session.py build/release/bin/quern-runtime $(DEMO_PROJECT)
+# With TRACE, the page is written beside the trace, with .html for its extension.
+demo: build $(DEMO_PROJECT)/.venv $(if $(TRACE),deps-node)
+	python3 scripts/demo_session.py build/release/bin/quern-runtime $(DEMO_PROJECT) $(if $(TRACE),--trace $(TRACE))
+	$(if $(TRACE),node clients/node/viewer/quern-trace-view.mjs $(TRACE),@echo "make demo TRACE=build/demo-trace.jsonl also writes this session's trace and a page that draws it")
 
 # The demo backend needs nothing beyond the standard library, so no pip.
 $(DEMO_PROJECT)/.venv:
@@ -78,7 +90,7 @@ windows: deps-test
 	cmake --preset windows
 	cmake --build --preset windows
 
-test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-node test-python test-windows
+test: deps-test check-layers build test-native test-asan test-tsan fuzz-smoke test-node test-python test-viewer test-windows
 
 check-layers:
 	python3 scripts/check-layers.py
@@ -120,6 +132,13 @@ deps-python:
 
 test-python: deps-python build
 	python3 -m unittest discover -s clients/python/tests -t clients/python
+
+# The viewer's tests need neither the runtime nor the demo project: they read a recorded trace.
+test-viewer: deps-viewer
+	cd clients/node && $(NPM_CI) && npm run test:viewer
+
+bench-viewer: deps-viewer
+	cd clients/node && $(NPM_CI) && npm run bench:viewer
 
 test-windows: windows
 	$(WINE_ENV) QUERN_SOAK_SECONDS=$(SOAK_SECONDS) ctest --preset windows

@@ -5,10 +5,11 @@
 # Usage: ensure-deps.sh SET...
 #   build   a native build of the runtime and the demo session
 #   test    every test suite: native, sanitizers, fuzzers, Windows under Wine,
-#           the Node.js client and the Python backend library
+#           the Node.js client, the Python backend library and the trace viewer
 #   bench   the benchmarks and their peers
 #   node    the Node.js client and its example front end
 #   python  the Python backend library's tests
+#   viewer  the trace viewer's tests and benchmark in headless Chromium
 set -euo pipefail
 
 build_packages=(
@@ -29,8 +30,13 @@ python_packages=(
     # virtual environment (ensurepip and its bundled pip, no index).
     python3-venv
 )
-test_packages=(
+viewer_packages=(
     "${node_packages[@]}"
+    # The trace viewer's tests drive the system's browser; nothing downloads one.
+    chromium
+)
+test_packages=(
+    "${viewer_packages[@]}"
     "${python_packages[@]}"
     libgtest-dev googletest
     # The fuzz targets: clang with its libFuzzer and sanitizer runtimes, which
@@ -45,7 +51,7 @@ bench_packages=(
 )
 
 if [ $# -eq 0 ]; then
-    echo "usage: $0 build|test|bench|node|python..." >&2
+    echo "usage: $0 build|test|bench|node|python|viewer..." >&2
     exit 2
 fi
 
@@ -57,6 +63,7 @@ for set in "$@"; do
         bench) packages+=("${bench_packages[@]}") ;;
         node) packages+=("${node_packages[@]}") ;;
         python) packages+=("${python_packages[@]}") ;;
+        viewer) packages+=("${viewer_packages[@]}") ;;
         *) echo "$0: unknown set: $set" >&2; exit 2 ;;
     esac
 done
