@@ -41,9 +41,9 @@ class Fault:
 
 
 FAULTS = [
-    Fault("utf8-overlong-two-byte", "src/base/utf8.cpp",
-          "if (b0 >= 0xC2 && b0 <= 0xDF) {", "if (b0 >= 0xC0 && b0 <= 0xDF) {",
-          "overlong two-byte UTF-8 sequences pass as valid"),
+    Fault("utf8-surrogates", "src/base/utf8.cpp",
+          "if (code_point >= 0xD800 && code_point <= 0xDFFF) return 0;", "if (false) return 0;",
+          "UTF-8 encoded surrogates pass as valid"),
     Fault("channel-capacity-off-by-one", "src/base/channel.hpp",
           "state_->values.size() + state_->taken >= state_->capacity", "state_->values.size() + state_->taken > state_->capacity",
           "a bounded channel takes one value more than its capacity"),

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "support/test_process.hpp"
 #include "temp_project.hpp"
@@ -194,9 +196,15 @@ TEST_F(EndToEnd, ABackendThatStopsReadingFillsTheQueue) {
     project.script("sleep 4000\nexit 0\n");
     TestProcess runtime(runtime_binary(), project.runtime_arguments());
     const std::string padding(20000, 'p');
-    for (int i = 0; i < 45; ++i) {
+    const auto send = [&](int i) {
         runtime.send(R"({"id":)" + std::to_string(i) + R"(,"command":"generate","payload":{"p":")" + padding + "\"}}");
-    }
+    };
+    // The queue refuses only once the writer is stuck on the full pipe; on a
+    // loaded machine it may not have got there while the first 40 arrive, so
+    // the last ones come after a pause.
+    for (int i = 0; i < 40; ++i) send(i);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (int i = 40; i < 45; ++i) send(i);
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     int full = 0;
     for (const std::string& record : runtime.lines()) {
