@@ -169,7 +169,9 @@ TEST_F(EndToEnd, AFrontEndThatStoppedReadingStillGetsACleanStop) {
 }
 
 TEST_F(EndToEnd, ABackendThatClosedItsInputMakesTheWriterFail) {
-    project.script("close-stdin\nstdout {\"type\":\"ready\"}\nsleep 1500\nexit 0\n");
+    // The backend must outlive the write that fails; on a loaded machine the
+    // request can take seconds to get there, so it lingers a while.
+    project.script("close-stdin\nstdout {\"type\":\"ready\"}\nsleep 5000\nexit 0\n");
     TestProcess runtime(runtime_binary(), project.runtime_arguments());
     EXPECT_EQ(runtime.next_line(), R"({"type":"ready"})");
     runtime.send(R"({"id":1,"command":"status"})");
