@@ -85,8 +85,9 @@ private:
 
     // From the opening quote through the closing one: the string's compact
     // text into out, quotes included. had_escape_ tells whether the decoded
-    // bytes differ from the input's.
-    bool string(std::string& out) {
+    // bytes differ from the input's. Most of a record is keys and strings:
+    // a call for each costs the relay more than the code it would save.
+    [[gnu::always_inline]] bool string(std::string& out) {
         in_.take('"');
         out += '"';
         had_escape_ = false;
@@ -206,11 +207,18 @@ private:
     bool key(CompactRewriter::MemberSpan& member) {
         const char* const key = in_.position() + 1;  // after the opening quote
         if (!string(out_)) return false;
-        if (!had_escape_) {
+        if (had_escape_) {
+            decode_key(key, member);
+        } else {
             member.key_at = static_cast<std::size_t>(key - text_.data());
             member.key_size = static_cast<std::size_t>(in_.position() - 1 - key);
-            return true;
         }
+        return true;
+    }
+
+    // Rare, and kept out of the way of the common path: a key with escapes,
+    // read a second time for its decoded bytes.
+    void decode_key(const char* key, CompactRewriter::MemberSpan& member) {
         const char* const after = in_.position();
         in_.rewind_to(key);
         member.key_decoded = true;
@@ -219,7 +227,6 @@ private:
         (void)in_.string_body(keys, [&keys](char32_t cp) { base::append_utf8(cp, keys); });  // read once already
         member.key_size = s_.keys_.size() - member.key_at;
         in_.rewind_to(after);
-        return true;
     }
 
     // Byte order of keys; equal prefixes (which a short key padded with zeros
