@@ -1,51 +1,18 @@
 #include "json/number.hpp"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 #include <system_error>
+
+#include "json/float_notation.hpp"
+#include "json/scanner.hpp"
 
 namespace quern::json {
 
 namespace {
-
-constexpr std::int64_t kExponentClamp = 1'000'000'000;
-
-// The explicit exponent after 'e', clamped so that huge exponents cannot overflow.
-std::int64_t explicit_exponent(std::string_view text) {
-    std::size_t at = text.find_first_of("eE");
-    if (at == std::string_view::npos) return 0;
-    std::string_view exp = text.substr(at + 1);
-    bool negative = !exp.empty() && exp.front() == '-';
-    if (!exp.empty() && (exp.front() == '-' || exp.front() == '+')) exp.remove_prefix(1);
-    std::int64_t value = 0;
-    for (char c : exp) value = std::min(kExponentClamp, value * 10 + (c - '0'));
-    return negative ? -value : value;
-}
-
-// Decimal exponent of the first significant digit, e.g. 2 for "123.0", -3 for
-// "0.00123", 401 for "1e401". Tells overflow from underflow when the double
-// conversion reports its result out of range.
-std::int64_t leading_exponent(std::string_view text) {
-    std::string_view mantissa = text.substr(0, text.find_first_of("eE"));
-    std::size_t point = mantissa.find('.');
-    std::string_view whole = mantissa.substr(0, point);
-    std::string_view fraction =
-        point == std::string_view::npos ? std::string_view() : mantissa.substr(point + 1);
-    std::int64_t position = 0;
-    std::size_t first = whole.find_first_of("123456789");
-    if (first != std::string_view::npos) {
-        position = static_cast<std::int64_t>(whole.size() - first) - 1;
-    } else {
-        first = fraction.find_first_of("123456789");
-        position = -static_cast<std::int64_t>(first) - 1;
-    }
-    return position + explicit_exponent(text);
-}
 
 std::optional<Value> integer_from_text(std::string_view text) {
     const char* end = text.data() + text.size();
@@ -76,7 +43,8 @@ std::optional<Value> number_from_text(std::string_view text) {
     // Out of range or not, a number is all of the text or none of it.
     if (ptr != text.data() + text.size()) return std::nullopt;
     if (ec == std::errc::result_out_of_range) {
-        if (leading_exponent(text) >= 0) return std::nullopt;
+        // The decimal exponent of the first significant digit tells overflow from underflow.
+        if (detail::significant_digits(detail::scan_number(text)).exponent >= 0) return std::nullopt;
         return Value::from_double(text.front() == '-' ? -0.0 : 0.0);
     }
     if (ec != std::errc()) return std::nullopt;
@@ -110,39 +78,6 @@ ShortestDigits shortest_digits(double magnitude, std::array<char, 32>& buffer,
     return {std::string_view(digits.data(), count), exponent};
 }
 
-void append_plain(ShortestDigits d, std::string& out) {
-    const int count = static_cast<int>(d.digits.size());
-    if (d.exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-        out += d.digits;
-        return;
-    }
-    const int whole = d.exponent + 1;  // digits before the point
-    if (count <= whole) {
-        out += d.digits;
-        out.append(static_cast<std::size_t>(whole - count), '0');
-        out += ".0";
-        return;
-    }
-    out += d.digits.substr(0, static_cast<std::size_t>(whole));
-    out += '.';
-    out += d.digits.substr(static_cast<std::size_t>(whole));
-}
-
-void append_exponent(ShortestDigits d, std::string& out) {
-    out += d.digits.front();
-    if (d.digits.size() > 1) {
-        out += '.';
-        out += d.digits.substr(1);
-    }
-    out += d.exponent < 0 ? "e-" : "e+";
-    std::array<char, 8> exp;
-    auto [end, ec] = std::to_chars(exp.data(), exp.data() + exp.size(), std::abs(d.exponent));
-    (void)ec;
-    out.append(exp.data(), end);
-}
-
 }  // namespace
 
 void append_float(double value, std::string& out) {
@@ -150,20 +85,12 @@ void append_float(double value, std::string& out) {
         out += "null";
         return;
     }
-    if (std::signbit(value)) out += '-';
     const double magnitude = std::fabs(value);
-    if (magnitude == 0.0) {
-        out += "0.0";
-        return;
-    }
     std::array<char, 32> buffer;
     std::array<char, 24> digits;
-    ShortestDigits d = shortest_digits(magnitude, buffer, digits);
-    if (d.exponent >= -5 && d.exponent <= 15) {
-        append_plain(d, out);
-    } else {
-        append_exponent(d, out);
-    }
+    ShortestDigits d{{}, 0};  // a zero has no significant digits
+    if (magnitude != 0.0) d = shortest_digits(magnitude, buffer, digits);
+    detail::append_float_notation(std::signbit(value), d.digits, d.exponent, out);
 }
 
 }  // namespace quern::json

@@ -16,10 +16,10 @@ namespace quern::json {
 // small for a double becomes a signed zero; one too large gives nullopt.
 std::optional<Value> number_from_text(std::string_view text);
 
-// Appends a 64-bit float in the runtime's one notation: the shortest digits that
-// read back to the same value; plain notation with at least one digit after the
-// point when the decimal exponent lies in [-5, 15] (0.0, 1.5, 100.0, 0.000015),
-// otherwise d.ddde+N / d.ddde-N (1e+16, 1.5e-7, 5e-324). Not finite: "null".
+// Appends a 64-bit float in the runtime's one notation, written out at its home,
+// detail::append_float_notation: the shortest digits that read back to the same
+// value, in plain notation or with an exponent (0.0, 1.5, 100.0, 1e+16,
+// 5e-324). Not finite: "null".
 void append_float(double value, std::string& out);
 
 }  // namespace quern::json

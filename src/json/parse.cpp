@@ -8,6 +8,7 @@
 #include "json/fast_parse.hpp"
 #include "json/number.hpp"
 #include "json/parse_error.hpp"
+#include "json/scanner.hpp"
 
 namespace quern::json {
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "json/member_order.hpp"
+
 namespace quern::json {
 
 namespace {
@@ -13,19 +15,11 @@ bool key_less(const Member& a, const Member& b) { return a.key < b.key; }
 }  // namespace
 
 Object Object::from_members(std::vector<Member> members) {
-    std::stable_sort(members.begin(), members.end(), key_less);
-    // After the stable sort, equal keys sit together in arrival order; keep the last.
-    std::vector<Member> unique;
-    unique.reserve(members.size());
-    for (auto& member : members) {
-        if (!unique.empty() && unique.back().key == member.key) {
-            unique.back().value = std::move(member.value);
-        } else {
-            unique.push_back(std::move(member));
-        }
-    }
+    detail::put_in_key_order(
+        members, [](const Member& a, const Member& b) { return key_less(a, b); },
+        [](const Member& a, const Member& b) { return a.key == b.key; });
     Object object;
-    object.members_ = std::move(unique);
+    object.members_ = std::move(members);
     return object;
 }
 

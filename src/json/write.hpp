@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "json/escape.hpp"
 #include "json/number.hpp"
 #include "json/plain_run.hpp"
 #include "json/value.hpp"
@@ -33,30 +34,13 @@ public:
     }
 
 private:
-
-    void escape(unsigned char c) {
-        switch (c) {
-            case '"': out_.put(std::string_view("\\\"")); return;
-            case '\\': out_.put(std::string_view("\\\\")); return;
-            case '\b': out_.put(std::string_view("\\b")); return;
-            case '\t': out_.put(std::string_view("\\t")); return;
-            case '\n': out_.put(std::string_view("\\n")); return;
-            case '\f': out_.put(std::string_view("\\f")); return;
-            case '\r': out_.put(std::string_view("\\r")); return;
-            default: break;
-        }
-        static constexpr char kHex[] = "0123456789abcdef";
-        const char code[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out_.put(std::string_view(code, sizeof code));
-    }
-
     void string(std::string_view text) {
         out_.put('"');
         while (!text.empty()) {
             const std::size_t run = detail::plain_run_length(text);
             out_.put(text.substr(0, run));
             if (run == text.size()) break;
-            escape(static_cast<unsigned char>(text[run]));
+            out_.put(detail::escape_of(static_cast<unsigned char>(text[run])));
             text.remove_prefix(run + 1);
         }
         out_.put('"');
@@ -105,9 +89,8 @@ private:
 };
 
 // Appends the compact text of a value: no whitespace, object members in key
-// order at every depth, integers exact, floats as append_float writes them.
-// Strings escape only '"', '\\' and 0x00-0x1F (\b \t \n \f \r, else \u00xx in
-// lower case); everything else, 0x7F and '/' included, goes out as its own bytes.
+// order at every depth, integers exact, floats as append_float writes them,
+// strings escaped as detail::escape_of has it (only '"', '\\' and 0x00-0x1F).
 void append_compact(const Value& value, std::string& out);
 
 // The compact text as a new string; the request key of an id is exactly this.

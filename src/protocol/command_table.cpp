@@ -1,8 +1,12 @@
 #include "protocol/command_table.hpp"
 
+#include <array>
+
 namespace quern::protocol {
 
-const std::array<std::string_view, kCommandCount> kCommandTable = {
+namespace {
+
+constexpr auto kCommands = std::to_array<std::string_view>({
     "voice_status",
     "voice_open",
     "voice_close",
@@ -110,7 +114,11 @@ const std::array<std::string_view, kCommandCount> kCommandTable = {
     "account_memory_summary_get",
     "account_memory_summary_list",
     "account_memory_summary_delete",
-};
+});
+
+}  // namespace
+
+constinit const std::span<const std::string_view> kCommandTable{kCommands};
 
 bool is_allowed_command(std::string_view command) {
     for (std::string_view entry : kCommandTable) {

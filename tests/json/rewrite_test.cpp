@@ -126,6 +126,16 @@ TEST(CompactRewrite, FloatsOfEverySpellingAgreeWithTheExactConversion) {
     }
 }
 
+// Many digits can move a huge exponent back into range: the exponent is read
+// whole, not cut where it could no longer matter for a short number.
+TEST(CompactRewrite, LongMantissasBalanceHugeExponents) {
+    CompactRewriter rewriter;
+    const std::string zeros(99990, '0');
+    for (const std::string& text : {"0." + zeros + "1e100050", "1" + zeros + "e-100000", "-0." + zeros + "25E+99999"}) {
+        EXPECT_TRUE(expect_same_as_parse(rewriter, text)) << text.size();
+    }
+}
+
 TEST(CompactRewrite, TopLevelMembersAreFoundInTheWrittenText) {
     CompactRewriter rewriter;
     std::string out = "x";

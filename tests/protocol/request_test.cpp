@@ -80,9 +80,9 @@ TEST(RequestValidation, TheAcceptedEnvelopeKeepsTheLastDuplicateAndDefaultsThePa
     EXPECT_FALSE(envelope.session.has_value());
 }
 
-TEST(CommandTable, HoldsTheHundredAndSevenCommandsOnce) {
+TEST(CommandTable, HoldsEachCommandOnce) {
     std::set<std::string_view> unique(kCommandTable.begin(), kCommandTable.end());
-    EXPECT_EQ(unique.size(), 107u);
+    EXPECT_EQ(unique.size(), kCommandTable.size());
     EXPECT_EQ(kCommandTable.front(), "voice_status");
     EXPECT_EQ(kCommandTable[9], "shutdown");
     EXPECT_EQ(kCommandTable.back(), "account_memory_summary_delete");

@@ -14,7 +14,7 @@ class AllowedCommands(unittest.TestCase):
     def test_the_library_and_the_backend_guide_list_the_runtimes_table_in_order(self) -> None:
         table = (REPO / "src" / "protocol" / "command_table.cpp").read_text(encoding="utf-8")
         names = re.findall(r'^\s+"([a-z_]+)",?$', table, re.M)
-        self.assertEqual(len(names), 107)
+        self.assertNotEqual(names, [])
         self.assertEqual(list(COMMANDS), names)
         guide = (REPO / "docs" / "backend.md").read_text(encoding="utf-8")
         section = guide[guide.index("## Allowed commands"):]
