@@ -49,8 +49,8 @@ int run_session(project::BackendProcess backend) {
     io::start_termination_watcher(events.another());
     io::start_exit_watcher(platform::ExitWatch(backend.process), events.another());
     // The stderr reader gets the channel's first handle: the loop keeps none.
-    // (The termination watcher never lets go of its own, so in a run the
-    // channel stays open.)
+    // (The termination watcher lets go of its own only when no request can
+    // come any more, so in a run the channel stays open.)
     io::start_line_reader(
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stderr_pipe, "piped backend stderr")),
         protocol::kBackendLineLimit, io::EventSource::BackendStderr, std::move(events));

@@ -148,9 +148,9 @@ void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandl
     });
 }
 
-void run_termination_watcher(EventSender events) {
+void run_termination_watcher(EventSender events, TerminationWait wait) {
     for (;;) {
-        platform::wait_for_termination_request();
+        if (!wait()) return;
         if (events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::TerminationRequest}) !=
             base::SendResult::Sent) {
             return;

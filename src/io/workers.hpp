@@ -10,6 +10,7 @@
 #include "io/line_reader.hpp"
 #include "platform/handle.hpp"
 #include "platform/process.hpp"
+#include "platform/this_process.hpp"
 
 namespace quern::io {
 
@@ -53,11 +54,14 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
 void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
 
-// Sends one TerminationRequest event for each termination request the OS
-// delivers (platform::wait_for_termination_request), until a send fails
-// because the loop is gone. Unlike the other workers it has no stream whose
-// end would end it: while the loop runs, the events channel never closes.
-void run_termination_watcher(EventSender events);
+// Sends one TerminationRequest event for each termination request that wait
+// answers true for, until a send fails because the loop is gone, or until
+// wait answers false: no request can be passed on any more, and the watcher
+// lets go of its sender rather than wake the loop for requests nobody made.
+// Unlike the other workers it has no stream whose end would end it: while the
+// loop runs and requests can come, the events channel never closes.
+using TerminationWait = std::function<bool()>;
+void run_termination_watcher(EventSender events, TerminationWait wait = platform::wait_for_termination_request);
 void start_termination_watcher(EventSender events);
 
 // Waits for the backend's exit and sends one BackendExit event, then lets go

@@ -78,12 +78,16 @@ base::Status catch_termination_requests() {
     return {};
 }
 
-void wait_for_termination_request() {
+bool wait_for_termination_request() {
     if (request_read_end < 0) {
         for (;;) ::pause();
     }
     char request = 0;
-    while (::read(request_read_end, &request, 1) < 0 && errno == EINTR) {
+    for (;;) {
+        const ssize_t got = ::read(request_read_end, &request, 1);
+        if (got == 1) return true;
+        if (got < 0 && errno == EINTR) continue;
+        return false;  // the end of the pipe, or it failed: nothing can come through it any more
     }
 }
 

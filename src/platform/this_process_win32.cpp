@@ -81,11 +81,11 @@ base::Status catch_termination_requests() {
     return {};
 }
 
-void wait_for_termination_request() {
+bool wait_for_termination_request() {
     if (termination_requests == nullptr) {
         for (;;) Sleep(INFINITE);
     }
-    WaitForSingleObject(termination_requests, INFINITE);
+    return WaitForSingleObject(termination_requests, INFINITE) == WAIT_OBJECT_0;
 }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }

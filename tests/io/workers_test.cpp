@@ -231,6 +231,24 @@ TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
     EXPECT_EQ(backend.next(), std::nullopt);
 }
 
+// Where the OS can pass on no more requests (the handler's pipe ended or
+// failed), every wait answers false at once: a watcher that went on would
+// wake the loop, as fast as it can, for requests nobody made.
+TEST(TerminationWatcher, StopsAndLetsGoWhenNoRequestCanComeAnyMore) {
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    int waits = 0;
+    run_termination_watcher(std::move(sender), [&] {
+        // A watcher that keeps waiting is stopped here, the loop gone, so the
+        // test fails instead of hanging.
+        if (++waits == 100) events.close();
+        return false;
+    });
+    EXPECT_EQ(waits, 1);
+    RuntimeEvent none;
+    // No event, and its sender let go: the channel is closed.
+    EXPECT_EQ(events.receive_for(testing::kPromptWait, none), EventReceiver::Wait::Closed);
+}
+
 #ifndef _WIN32
 // raise() delivers the signal as kill() from outside would; the console events
 // of Windows cannot be made without a console.

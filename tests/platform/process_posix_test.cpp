@@ -351,8 +351,8 @@ int catch_in_a_fresh_process() {
     // Caught, they no longer end the process: each is one request.
     ::raise(SIGTERM);
     ::raise(SIGINT);
-    wait_for_termination_request();
-    wait_for_termination_request();
+    if (!wait_for_termination_request()) return 4;
+    if (!wait_for_termination_request()) return 5;
     return 0;
 }
 
