@@ -90,7 +90,7 @@ FAULTS = [
           "if (state.pending.contains(key)) return refuse(loop, id, \"Request id is already pending\");",
           "if (false) return refuse(loop, id, \"Request id is already pending\");",
           "a pending id is accepted a second time"),
-    Fault("loop-grace-period", "src/loop/state.hpp",
+    Fault("loop-grace-period", "src/loop/timings.hpp",
           "kShutdownGracePeriod{75};", "kShutdownGracePeriod{74};",
           "the shutdown deadline is a second short"),
     Fault("loop-drain-window", "src/loop/supervision.cpp",

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -120,12 +119,6 @@ private:
     std::string packed_;  // per line: its kind, its length, its text
     base::BudgetLease backlog_;
 };
-
-// How long the loop (after a batch of events) and the backend input writer
-// (after a write) look for the next value before they sleep: an answer usually
-// follows its request this closely, and being woken costs far more. Nothing
-// spins while the runtime is idle.
-inline constexpr std::chrono::microseconds kBusySpin{100};
 
 // The workers' channel to the loop: unbounded, one sender handle per worker.
 // It closes for the loop once every worker has let go of its handle.

@@ -111,12 +111,12 @@ private:
 
 }  // namespace
 
-void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe,
-                              EventSender events) {
+void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                              std::chrono::microseconds spin) {
     platform::make_pipe_writes_nonblocking(pipe.native());
     auto out = std::make_unique<PipeOut>(pipe.native(), input);
     std::deque<json::Value> batch;
-    while (input.receive_all(batch, kBusySpin)) {
+    while (input.receive_all(batch, spin)) {
         for (const json::Value& value : batch) {
             input.begin_one_taken();
             json::CompactText<PipeOut>(*out).value(value);
@@ -134,17 +134,16 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
     events.release();
 }
 
-void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe,
-                                EventSender events) {
+void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                                std::chrono::microseconds spin) {
     struct Parts {
         BackendInputReceiver input;
         platform::OwnedHandle pipe;
         EventSender events;
     };
     auto parts = std::make_shared<Parts>(Parts{std::move(input), std::move(pipe), std::move(events)});
-    platform::spawn_detached_thread([parts] {
-        run_backend_input_writer(std::move(parts->input), std::move(parts->pipe),
-                                 std::move(parts->events));
+    platform::spawn_detached_thread([parts, spin] {
+        run_backend_input_writer(std::move(parts->input), std::move(parts->pipe), std::move(parts->events), spin);
     });
 }
 

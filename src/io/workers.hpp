@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -51,8 +52,11 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 // whole buffer" when the pipe took no bytes. When it stops (failure, or the
 // loop let go and nothing is left) it closes its receiving end first, so later
 // sends find it closed, then the pipe, so the backend sees the end of its input.
-void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
-void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
+// After a write it looks for the next value for spin before it sleeps.
+void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                              std::chrono::microseconds spin);
+void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                                std::chrono::microseconds spin);
 
 // Sends one TerminationRequest event for each termination request that wait
 // answers true for, until a send fails because the loop is gone, or until

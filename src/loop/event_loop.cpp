@@ -8,6 +8,7 @@
 #include "loop/requests.hpp"
 #include "loop/supervision.hpp"
 #include "loop/termination.hpp"
+#include "loop/timings.hpp"
 
 namespace quern::loop {
 
@@ -38,7 +39,7 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
     for (;;) {
         // Everything ready is taken at once: one wake-up, one write of the
         // records it makes and one look at the backend for a whole batch.
-        const auto spin = busy ? io::kBusySpin : std::chrono::microseconds(0);
+        const auto spin = busy ? kBusySpin : std::chrono::microseconds(0);
         busy = false;
         switch (events.receive_all_for(next_wait(loop.state), batch, spin)) {
             case io::EventReceiver::Wait::Value:

@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "loop/timings.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {

@@ -1,6 +1,7 @@
 #include "loop/state.hpp"
 
 #include "json/write.hpp"
+#include "loop/timings.hpp"
 #include "protocol/request.hpp"
 
 namespace quern::loop {

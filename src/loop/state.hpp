@@ -17,9 +17,6 @@
 
 namespace quern::loop {
 
-// How long the backend has to go after it was asked to stop.
-inline constexpr std::chrono::seconds kShutdownGracePeriod{75};
-
 struct PendingEntry {
     json::Value id;  // as received, echoed when the request is answered at the end
     bool is_shutdown = false;

@@ -1,6 +1,7 @@
 #include "loop/supervision.hpp"
 
 #include "base/exit_status.hpp"
+#include "loop/timings.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {

@@ -8,42 +8,31 @@
 
 namespace quern::project {
 
-namespace {
-
-using namespace std::chrono_literals;
-
-constexpr std::chrono::milliseconds kPollInterval = 50ms;
-constexpr std::chrono::milliseconds kTreeKillerWait = 2000ms;
-constexpr std::chrono::milliseconds kTreeKillerExtraWait = 500ms;
-constexpr std::chrono::milliseconds kBackendWaitAfterTree = 500ms;
-constexpr std::chrono::milliseconds kBackendWaitAfterTerminate = 2000ms;
-
-}  // namespace
-
-bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout) {
+bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout,
+                     std::chrono::milliseconds poll_every) {
     const base::TimePoint deadline = base::Clock::now() + timeout;
     for (;;) {
         const platform::ExitPoll poll = process.poll_exit();
         if (poll.state == platform::ExitPoll::State::Exited) return true;
         if (poll.state == platform::ExitPoll::State::Failed) return false;
         if (base::Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(kPollInterval);
+        std::this_thread::sleep_for(poll_every);
     }
 }
 
-void terminate_process_tree(platform::ChildProcess& backend) {
+void terminate_process_tree(platform::ChildProcess& backend, const TreeEndingWaits& waits) {
     // What the backend started may outlive it (holding its pipes, say), so the
     // tree is ended even when the backend itself has already exited.
     if (std::optional<platform::ChildProcess> killer = platform::start_ending_process_tree(backend)) {
-        if (!poll_until_exit(*killer, kTreeKillerWait)) {
+        if (!poll_until_exit(*killer, waits.tree_killer, waits.poll_every)) {
             killer->terminate_process();
-            (void)poll_until_exit(*killer, kTreeKillerExtraWait);
+            (void)poll_until_exit(*killer, waits.tree_killer_after_terminate, waits.poll_every);
         }
     }
     backend.end_tree();
-    if (poll_until_exit(backend, kBackendWaitAfterTree)) return;
+    if (poll_until_exit(backend, waits.backend_after_tree, waits.poll_every)) return;
     backend.terminate_process();
-    (void)poll_until_exit(backend, kBackendWaitAfterTerminate);
+    (void)poll_until_exit(backend, waits.backend_after_terminate, waits.poll_every);
 }
 
 void BackendControl::end_leftovers() {

@@ -10,6 +10,7 @@
 #include "io/workers.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
+#include "loop/timings.hpp"
 #include "line_source.hpp"
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
@@ -163,7 +164,8 @@ struct WriterFixture : ::testing::Test {
     std::pair<EventSender, EventReceiver> events = base::make_channel<RuntimeEvent>();
 
     void start_writer() {
-        start_backend_input_writer(std::move(input.second), std::move(pipe.write), std::move(events.first));
+        start_backend_input_writer(std::move(input.second), std::move(pipe.write), std::move(events.first),
+                                   loop::kBusySpin);
     }
 };
 

@@ -15,6 +15,7 @@
 #include "io/events.hpp"
 #include "json/write.hpp"
 #include "loop/state.hpp"
+#include "loop/timings.hpp"
 #include "project/backend_control.hpp"
 
 namespace quern::loop {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "loop/timings.hpp"
 #include "project/backend_control.hpp"
 #include "project/launch_backend.hpp"
 #include "support/child_streams.hpp"
@@ -66,7 +67,7 @@ TEST_F(BackendTree, TheBackendsTreeIsBoundToTheRuntime) {
 TEST_F(BackendTree, TerminatingTheTreeEndsTheBackendAndWhatItStarted) {
     BackendProcess backend = launch("grandchild 60000\nhang\n");
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
-    terminate_process_tree(backend.process);
+    terminate_process_tree(backend.process, loop::kTreeEndingWaits);
     EXPECT_EQ(backend.process.poll_exit().state, platform::ExitPoll::State::Exited);
     // The grandchild shares the backend's stdout: its end means both are gone.
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
@@ -77,7 +78,7 @@ TEST_F(BackendTree, TheLeftoversOfABackendThatExitedEndWithTheTree) {
     BackendProcess backend = launch("grandchild 60000\nexit 0\n");
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
     EXPECT_EQ(backend.process.wait_for_exit().exit_code, 0u);
-    BackendControl control(backend.process);
+    BackendControl control(backend.process, loop::kTreeEndingWaits);
     control.end_leftovers();
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
 }
