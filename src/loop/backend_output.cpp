@@ -37,8 +37,7 @@ void handle_backend_stdout_event(Loop& loop, const io::StreamLine& event) {
         case io::LineEventKind::InvalidUtf8: return loop.io.note(protocol::kInvalidRecordNote);
         case io::LineEventKind::Closed: loop.state.backend_stdout_closed = true; return;
         case io::LineEventKind::Failed:
-            loop.state.failure_message = "Backend stdout failed: " + std::string(event.text);
-            loop.begin_shutdown();
+            loop.fail("Backend stdout failed: " + std::string(event.text));
             loop.state.backend_stdout_closed = true;
             return;
     }

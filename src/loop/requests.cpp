@@ -58,8 +58,7 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
     }
     refuse(loop, id, "Cannot queue backend request: " + std::string(channel_refusal_text(sent)));
     if (sent == base::SendResult::Closed) {
-        state.failure_message = "Backend input writer stopped";
-        loop.begin_shutdown();
+        loop.fail("Backend input writer stopped");
     } else if (is_shutdown) {
         loop.begin_shutdown();
     }
@@ -67,8 +66,7 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
 
 void handle_writer_event(Loop& loop, const io::StreamLine& event) {
     if (event.kind != io::LineEventKind::Failed || loop.state.shutting_down()) return;
-    loop.state.failure_message = "Backend input failed: " + std::string(event.text);
-    loop.begin_shutdown();
+    loop.fail("Backend input failed: " + std::string(event.text));
 }
 
 }  // namespace quern::loop

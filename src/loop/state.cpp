@@ -36,4 +36,14 @@ void Loop::begin_shutdown() {
     state.shutdown_deadline = io.now() + kShutdownGracePeriod;
 }
 
+void Loop::fail(std::string message) {
+    state.failure_message = std::move(message);
+    begin_shutdown();
+}
+
+void Loop::fail_ending_tree(std::string message) {
+    state.failure_message = std::move(message);
+    backend.terminate_tree();
+}
+
 }  // namespace quern::loop

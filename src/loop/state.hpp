@@ -111,6 +111,15 @@ struct Loop {
     // (lost only when the writer has stopped), and arms the deadline. Every
     // later call does nothing.
     void begin_shutdown();
+
+    // The one way a run fails: the run ends unclean with the message (a later
+    // failure's replaces it), and the backend is asked to stop
+    // (begin_shutdown).
+    void fail(std::string message);
+    // The same, but the backend's tree is ended at once instead, for a run
+    // that cannot wait out a grace period (interrupted, or the backend can no
+    // longer be watched).
+    void fail_ending_tree(std::string message);
 };
 
 }  // namespace quern::loop

@@ -40,8 +40,7 @@ Supervision supervise(Loop& loop) {
     }
     ProcessPoll poll = loop.backend.poll();
     if (poll.state == ProcessPoll::State::Failed) {
-        state.failure_message = "Failed to supervise backend: " + poll.error_text;
-        loop.backend.terminate_tree();
+        loop.fail_ending_tree("Failed to supervise backend: " + poll.error_text);
         return Supervision::Leave;
     }
     if (poll.state == ProcessPoll::State::Exited) {
