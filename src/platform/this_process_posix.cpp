@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/handle.hpp"
+#include "platform/posix/eintr.hpp"
 #include "platform/this_process.hpp"
 
 namespace quern::platform {
@@ -83,12 +84,8 @@ bool wait_for_termination_request() {
         for (;;) ::pause();
     }
     char request = 0;
-    for (;;) {
-        const ssize_t got = ::read(request_read_end, &request, 1);
-        if (got == 1) return true;
-        if (got < 0 && errno == EINTR) continue;
-        return false;  // the end of the pipe, or it failed: nothing can come through it any more
-    }
+    // Else the end of the pipe, or it failed: nothing can come through it any more.
+    return posix::retry_on_eintr([&] { return ::read(request_read_end, &request, 1); }) == 1;
 }
 
 void exit_process(int code) { std::_Exit(code); }
