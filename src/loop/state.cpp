@@ -43,7 +43,7 @@ void Loop::fail(std::string message) {
 
 void Loop::fail_ending_tree(std::string message) {
     state.failure_message = std::move(message);
-    backend.terminate_tree();
+    backend.end_tree_by_force();
 }
 
 }  // namespace quern::loop

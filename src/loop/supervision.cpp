@@ -17,7 +17,7 @@ bool output_drained(const LoopState& state) {
 Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
     LoopState& state = loop.state;
     if (!state.shutdown_deadline || now < *state.shutdown_deadline) return Supervision::GoOn;
-    loop.backend.terminate_tree();
+    loop.backend.end_tree_by_force();
     ProcessPoll after = loop.backend.poll();
     if (after.state == ProcessPoll::State::Exited) {
         state.exit_code = after.exit_code;
@@ -58,7 +58,7 @@ std::string exit_message(const LoopState& state) {
 
 int run_exit_path(Loop& loop, io::EventReceiver& events) {
     LoopState& state = loop.state;
-    loop.backend.end_leftovers();
+    loop.backend.end_tree_leftovers();
     loop.backend_input.release();
     const bool clean = !state.failure_message && state.shutting_down();
     const std::string message = exit_message(state);

@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "project/backend_control.hpp"
+#include "platform/process.hpp"
 
 namespace quern::loop {
 
@@ -36,16 +36,16 @@ inline constexpr std::chrono::microseconds kBusySpin{100};
 // when it can no longer be polled): taskkill gets 2 s and, ended itself, 0.5 s
 // more; then the backend 0.5 s, and once terminated directly 2 s. About 5 s
 // at most, looked at every 50 ms.
-inline constexpr project::TreeEndingWaits kTreeEndingWaits{
+inline constexpr platform::TreeEndingWaits kTreeEndingWaits{
     .poll_every = std::chrono::milliseconds(50),
     .tree_killer = std::chrono::milliseconds(2000),
     .tree_killer_after_terminate = std::chrono::milliseconds(500),
-    .backend_after_tree = std::chrono::milliseconds(500),
-    .backend_after_terminate = std::chrono::milliseconds(2000),
+    .child_after_tree = std::chrono::milliseconds(500),
+    .child_after_terminate = std::chrono::milliseconds(2000),
 };
 // The longest that ending the tree blocks the loop.
 inline constexpr std::chrono::milliseconds kTreeEndingLongest =
-    kTreeEndingWaits.tree_killer + kTreeEndingWaits.tree_killer_after_terminate + kTreeEndingWaits.backend_after_tree +
-    kTreeEndingWaits.backend_after_terminate;
+    kTreeEndingWaits.tree_killer + kTreeEndingWaits.tree_killer_after_terminate + kTreeEndingWaits.child_after_tree +
+    kTreeEndingWaits.child_after_terminate;
 
 }  // namespace quern::loop

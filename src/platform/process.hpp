@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -201,6 +202,11 @@ struct ChildPipe {
 };
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
 
+// Ending a child's process tree, by one verb: end_tree (the bound tree, a
+// method of ChildProcess), start_ending_tree (taskkill / the group's SIGKILL),
+// end_tree_by_force (all of it, escalating) and end_tree_leftovers (what is
+// left as the owner leaves).
+
 // Starts ending a child's whole process tree. Windows: runs
 // taskkill.exe /PID <pid> /T /F from the system directory, with all three
 // standard streams on the null device and no window, and returns that process
@@ -209,6 +215,37 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
 // sends SIGKILL to the child's process group at once, also after the child's
 // exit was seen (what it started may live on), and returns nullopt.
 // Failures are silent: the caller goes on to end the child itself.
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child);
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child);
+
+// How long each step of end_tree_by_force waits before the next, harder one.
+struct TreeEndingWaits {
+    std::chrono::milliseconds poll_every;                   // how often a wait looks
+    std::chrono::milliseconds tree_killer;                  // Windows: taskkill, to end the tree
+    std::chrono::milliseconds tree_killer_after_terminate;  // taskkill, once ended itself
+    std::chrono::milliseconds child_after_tree;             // the child, after its tree was ended
+    std::chrono::milliseconds child_after_terminate;        // the child, once terminated directly
+};
+
+// Ends the child and its descendants by force: its tree is ended
+// (start_ending_tree: taskkill.exe, given its wait and, if need be, ended
+// itself and given the shorter one / the process group killed, also once the
+// child has exited), then whatever is still in its bound tree (end_tree: the
+// job, which also holds what taskkill cannot reach / the group again); then,
+// unless it has exited, the child is given its wait, then terminated directly
+// and given the last one. Blocks for the sum of the waits at most; every
+// failure on the way is silent.
+void end_tree_by_force(ChildProcess& child, const TreeEndingWaits& waits);
+
+// Ends what is left of the child's tree as its owner leaves: whatever the child
+// started and left behind, but not what left its tree on purpose (end_tree). A
+// tree that could not be bound is ended as end_tree_by_force would begin, once
+// the child has exited (POSIX: its group).
+void end_tree_leftovers(ChildProcess& child);
+
+// Polls the process every poll_every until it is seen to have exited with a
+// readable exit code (true) or the time-out has passed or a poll failed
+// (false). The first poll comes at once, so a process already gone gives true
+// even with a time-out of zero.
+bool poll_until_exit(ChildProcess& process, std::chrono::milliseconds timeout, std::chrono::milliseconds poll_every);
 
 }  // namespace quern::platform

@@ -363,7 +363,7 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
 }
 
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child) {
     // The backend leads its own process group, so its descendants share it
     // unless they moved out on purpose. Once it has exited, its zombie still
     // holds the group's id, so the signal cannot reach a stranger.

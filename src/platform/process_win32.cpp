@@ -267,7 +267,7 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     return ChildPipe{std::move(write_end), std::move(read_end)};
 }
 
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child) {
     // taskkill finds a tree by its root, which is gone once the child has exited.
     if (child.poll_exit().state == ExitPoll::State::Exited) return std::nullopt;
     ProcessStart start;

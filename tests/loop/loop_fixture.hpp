@@ -37,11 +37,11 @@ struct ScriptedBackend : project::ProcessControl {
         }
         return last;
     }
-    void terminate_tree() override {
+    void end_tree_by_force() override {
         ++terminations;
         script = {after_termination};
     }
-    void end_leftovers() override { ++leftovers_ended; }
+    void end_tree_leftovers() override { ++leftovers_ended; }
 };
 
 inline project::ProcessPoll running() { return {project::ProcessPoll::State::Running, 0, {}}; }

@@ -135,7 +135,7 @@ TEST(ChildProcessPosix, TheTreeOfAnExitedChildCanStillBeEnded) {
     }));
     const auto grandchild = static_cast<pid_t>(std::stol(pid_line));
     EXPECT_EQ(::getpgid(grandchild), group);
-    EXPECT_FALSE(start_ending_process_tree(child.value()).has_value());
+    EXPECT_FALSE(start_ending_tree(child.value()).has_value());
     EXPECT_TRUE(within_10_s([&] { return has_ended(grandchild); }));
     ::kill(grandchild, SIGKILL);
 }

@@ -67,7 +67,7 @@ TEST_F(BackendTree, TheBackendsTreeIsBoundToTheRuntime) {
 TEST_F(BackendTree, TerminatingTheTreeEndsTheBackendAndWhatItStarted) {
     BackendProcess backend = launch("grandchild 60000\nhang\n");
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
-    terminate_process_tree(backend.process, loop::kTreeEndingWaits);
+    platform::end_tree_by_force(backend.process, loop::kTreeEndingWaits);
     EXPECT_EQ(backend.process.poll_exit().state, platform::ExitPoll::State::Exited);
     // The grandchild shares the backend's stdout: its end means both are gone.
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
@@ -79,7 +79,7 @@ TEST_F(BackendTree, TheLeftoversOfABackendThatExitedEndWithTheTree) {
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
     EXPECT_EQ(backend.process.wait_for_exit().exit_code, 0u);
     BackendControl control(backend.process, loop::kTreeEndingWaits);
-    control.end_leftovers();
+    control.end_tree_leftovers();
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
 }
 
