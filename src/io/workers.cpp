@@ -22,17 +22,22 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     // Every other batch is shaped here and the rest by the loop, which would
     // otherwise mostly wait: a flood's work is shared by the two threads.
     bool shape_here = false;
-    const auto read_line = [&](std::string& out) {
-        if (!shape_here) return read_bounded_line_into(reader, limit, out);
+    const auto read_line = [&]() {
+        if (!shape_here) {
+            return batch.add_filled([&](std::string& out) { return read_bounded_line_into(reader, limit, out); });
+        }
         std::string_view text;
         const LineEventKind kind = read_bounded_line_view(reader, limit, scratch, text);
-        if (kind == LineEventKind::Line) return shape(text, out);
-        out += text;
+        if (kind == LineEventKind::Line) {
+            batch.add_shaped([&](std::string& out) { return shape(text, out); });
+        } else {
+            batch.add(kind, text);
+        }
         return kind;
     };
     for (;;) {
         if (batch.empty()) shape_here = shape && !shape_here;
-        const LineEventKind kind = batch.add_filled(read_line);
+        const LineEventKind kind = read_line();
         const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
         const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;
         if (!last && line_ready && batch.size() < kReaderBatchBytes) continue;
@@ -150,7 +155,7 @@ void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandl
 void run_termination_watcher(EventSender events, TerminationWait wait) {
     for (;;) {
         if (!wait()) return;
-        if (events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::TerminationRequest}) !=
+        if (events.send(RuntimeEvent(EventSource::TerminationRequest)) !=
             base::SendResult::Sent) {
             return;
         }
@@ -159,7 +164,7 @@ void run_termination_watcher(EventSender events, TerminationWait wait) {
 
 void run_exit_watcher(platform::ExitWatch watch, EventSender events) {
     watch.wait();
-    (void)events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::BackendExit});
+    (void)events.send(RuntimeEvent(EventSource::BackendExit));
     events.release();
 }
 

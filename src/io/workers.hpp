@@ -36,9 +36,9 @@ inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 // source is destroyed on return, which closes an owned pipe end; a borrowed
 // handle stays open.
 // When shape is given, the Lines of every other batch go through it on the
-// reader's thread: it appends what the loop receives for the line and answers
-// its kind. The loop takes both shaped and plain lines.
-using LineShaper = std::function<LineEventKind(std::string_view line, std::string& out)>;
+// reader's thread: it appends what the loop receives for the line as Shaped
+// says (shape_backend_record). The loop takes both shaped and plain lines.
+using LineShaper = std::function<Shaped(std::string_view line, std::string& out)>;
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                      LineShaper shape = {});
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,

@@ -37,8 +37,6 @@ void handle_request_event(Loop& loop, const io::StreamLine& event) {
         case io::LineEventKind::Closed:
         case io::LineEventKind::Failed:  // the front end is gone either way; the text is dropped
             return loop.begin_shutdown();
-        case io::LineEventKind::Record:
-        case io::LineEventKind::NotARecord: return;  // only backend stdout lines are shaped
     }
 }
 

@@ -2,7 +2,7 @@
 
 namespace quern::loop {
 
-void handle_termination_request(Loop& loop, const io::StreamLine&) {
+void handle_termination_request(Loop& loop) {
     LoopState& state = loop.state;
     ++state.termination_requests;
     if (state.termination_requests == 1) return loop.begin_shutdown();

@@ -39,7 +39,7 @@ struct ReceivedLine {
 
 std::vector<ReceivedLine> lines_of(const RuntimeEvent& event) {
     std::vector<ReceivedLine> lines;
-    event.for_each([&](const StreamLine& line) { lines.push_back({line.kind, std::string(line.text), line.source}); });
+    event.for_each([&](const StreamLine& line) { lines.push_back({line.kind, std::string(line.text), event.source()}); });
     return lines;
 }
 
@@ -258,13 +258,12 @@ TEST(TerminationWatcher, SendsOneEventForEachRequest) {
     ASSERT_TRUE(platform::catch_termination_requests().ok());
     auto [sender, events] = base::make_channel<RuntimeEvent>();
     start_termination_watcher(std::move(sender));
-    Lines lines(events);
     for (const int request : {SIGTERM, SIGINT, SIGHUP}) {
         ASSERT_EQ(std::raise(request), 0);
-        ReceivedLine line = lines.next();
-        EXPECT_EQ(line.source, EventSource::TerminationRequest);
-        EXPECT_EQ(line.kind, LineEventKind::Line);
-        EXPECT_EQ(line.text, "");
+        RuntimeEvent event;
+        ASSERT_EQ(events.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Value) << request;
+        EXPECT_EQ(event.source(), EventSource::TerminationRequest);
+        EXPECT_TRUE(event.empty());  // a process event carries no lines
     }
     RuntimeEvent none;
     EXPECT_EQ(events.receive_for(100ms, none), EventReceiver::Wait::TimedOut);

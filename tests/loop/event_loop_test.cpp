@@ -22,6 +22,9 @@ struct LoopFixture : LoopWorld {
     void send(EventSource source, LineEventKind kind, std::string text = {}) {
         ASSERT_EQ(events.first.send(io::RuntimeEvent(kind, text, source)), base::SendResult::Sent);
     }
+    void termination_request() {
+        ASSERT_EQ(events.first.send(io::RuntimeEvent(EventSource::TerminationRequest)), base::SendResult::Sent);
+    }
     void request(std::string line) { send(EventSource::RuntimeStdin, LineEventKind::Line, std::move(line)); }
     void backend_says(std::string line) { send(EventSource::BackendStdout, LineEventKind::Line, std::move(line)); }
     void backend_streams_end() {
@@ -222,7 +225,7 @@ TEST_F(LoopFixture, TheExitPathEndsWhatTheBackendLeftBehind) {
 TEST_F(LoopFixture, ATerminationRequestStopsTheRunAsTheEndOfInputWould) {
     backend.script = {running(), exited(0)};
     request(R"({"id":7,"command":"status"})");
-    send(EventSource::TerminationRequest, LineEventKind::Line);
+    termination_request();
     backend_says(R"({"type":"response","id":7,"ok":true,"result":{}})");
     request(R"({"id":8,"command":"status"})");
     backend_streams_end();
@@ -237,9 +240,9 @@ TEST_F(LoopFixture, ATerminationRequestStopsTheRunAsTheEndOfInputWould) {
 TEST_F(LoopFixture, ASecondTerminationRequestEndsTheTreeAtOnceAndTheRunIsInterrupted) {
     backend.script = {running()};
     request(R"({"id":"g","command":"generate"})");
-    send(EventSource::TerminationRequest, LineEventKind::Line);
-    send(EventSource::TerminationRequest, LineEventKind::Line);
-    send(EventSource::TerminationRequest, LineEventKind::Line);
+    termination_request();
+    termination_request();
+    termination_request();
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(backend.leftovers_ended, 1);

@@ -22,7 +22,7 @@ struct EnqueueFixture : LoopStepFixture {
         enqueue_request(loop, std::move(envelope));
     }
     void stdin_event(LineEventKind kind, std::string text = {}) {
-        handle_request_event(loop, io::StreamLine{kind, text, EventSource::RuntimeStdin});
+        handle_request_event(loop, io::StreamLine{kind, text});
     }
     static std::string refusal(std::string_view message, std::string_view id) {
         return "{\"error\":\"" + std::string(message) + "\",\"id\":" + std::string(id) +
