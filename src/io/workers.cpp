@@ -53,16 +53,10 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
 
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                        LineShaper shape) {
-    // std::function needs a copyable callable; the move-only pieces ride in a shared holder.
-    struct Parts {
-        std::unique_ptr<ByteSource> source;
-        EventSender events;
-        LineShaper shape;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(source), std::move(events), std::move(shape)});
-    platform::spawn_detached_thread([parts, limit, tag] {
-        run_line_reader(std::move(parts->source), limit, tag, std::move(parts->events), std::move(parts->shape));
-    });
+    platform::spawn_detached_thread(
+        [source = std::move(source), limit, tag, events = std::move(events), shape = std::move(shape)]() mutable {
+            run_line_reader(std::move(source), limit, tag, std::move(events), std::move(shape));
+        });
 }
 
 namespace {
@@ -141,15 +135,10 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
 
 void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
                                 std::chrono::microseconds spin) {
-    struct Parts {
-        BackendInputReceiver input;
-        platform::OwnedHandle pipe;
-        EventSender events;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(input), std::move(pipe), std::move(events)});
-    platform::spawn_detached_thread([parts, spin] {
-        run_backend_input_writer(std::move(parts->input), std::move(parts->pipe), std::move(parts->events), spin);
-    });
+    platform::spawn_detached_thread(
+        [input = std::move(input), pipe = std::move(pipe), events = std::move(events), spin]() mutable {
+            run_backend_input_writer(std::move(input), std::move(pipe), std::move(events), spin);
+        });
 }
 
 void run_termination_watcher(EventSender events, TerminationWait wait) {
@@ -169,17 +158,14 @@ void run_exit_watcher(platform::ExitWatch watch, EventSender events) {
 }
 
 void start_exit_watcher(platform::ExitWatch watch, EventSender events) {
-    struct Parts {
-        platform::ExitWatch watch;
-        EventSender events;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(watch), std::move(events)});
-    platform::spawn_detached_thread([parts] { run_exit_watcher(std::move(parts->watch), std::move(parts->events)); });
+    platform::spawn_detached_thread([watch = std::move(watch), events = std::move(events)]() mutable {
+        run_exit_watcher(std::move(watch), std::move(events));
+    });
 }
 
 void start_termination_watcher(EventSender events) {
-    auto parts = std::make_shared<EventSender>(std::move(events));
-    platform::spawn_detached_thread([parts] { run_termination_watcher(std::move(*parts)); });
+    platform::spawn_detached_thread(
+        [events = std::move(events)]() mutable { run_termination_watcher(std::move(events)); });
 }
 
 }  // namespace quern::io
