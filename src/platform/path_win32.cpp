@@ -85,4 +85,9 @@ OsString working_directory_form(const OsString& final_path) {
     return from_utf16(windows::working_directory(to_utf16(final_path), full_path_name));
 }
 
+const VenvInterpreter& venv_interpreter() {
+    static const VenvInterpreter interpreter{{"Scripts", "python.exe"}, true};
+    return interpreter;
+}
+
 }  // namespace quern::platform

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "loop/timings.hpp"
+#include "platform/path.hpp"
 #include "project/backend_control.hpp"
 #include "project/launch_backend.hpp"
 #include "support/child_streams.hpp"
@@ -26,11 +27,8 @@ protected:
 
     void SetUp() override {
         testing::write_file(root / "quern" / "gui_backend.py", "");
-#ifdef _WIN32
-        const fs::path interpreter = root / ".venv" / "Scripts" / "python.exe";
-#else
-        const fs::path interpreter = root / ".venv" / "bin" / "python";
-#endif
+        fs::path interpreter = root / ".venv";
+        for (const std::string_view name : platform::venv_interpreter().names) interpreter /= name;
         fs::create_directories(interpreter.parent_path());
         fs::copy_file(testing::test_child(), interpreter);
     }
