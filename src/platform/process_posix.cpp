@@ -209,6 +209,12 @@ TreeBinding start_guard(pid_t group) {
 
 }  // namespace
 
+// A child holds its pid, which is also the id of its process group when it
+// was started in a group of its own (no thread handle: kInvalidHandle). It is
+// reaped only on destruction, so its pid and group id stay its own until then;
+// one dropped before its exit was seen stays a zombie until the runtime
+// exits. A bound tree's hold is the guard's pid, its link the writing end of
+// the guard's pipe.
 ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(process_) : 0; }
 
 // The exit is seen without reaping the child (WNOWAIT): until the object goes,
@@ -282,6 +288,7 @@ void ChildProcess::release() {
     process_ = kInvalidHandle;
 }
 
+// The pid, waited for with WNOWAIT.
 ExitWatch::ExitWatch(const ChildProcess& child)
     : process_(child.valid() ? static_cast<NativeHandle>(child.process_id()) : kInvalidHandle) {}
 
@@ -294,6 +301,14 @@ void ExitWatch::wait() const {
     (void)posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOWAIT); });
 }
 
+// fork and execve: the streams are moved to 0, 1 and 2 in the child (the
+// originals may be close-on-exec), every descriptor above 2 is closed on exec,
+// and a failure in the child before or at execve (e.g. ENOEXEC) is carried
+// back through a close-on-exec pipe, the child reaped before this returns. A
+// bound tree: the child leads a process group of its own (new_process_group
+// is implied), which a guard process joins before the child runs any code of
+// its own; the guard waits for the end of a pipe whose writing end only the
+// runtime holds, then sends SIGKILL to the group.
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     base::Result<Pipe> report = create_pipe();
     if (!report) return base::Failure{report.error()};
@@ -363,6 +378,8 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
 }
 
+// SIGKILL to the child's process group at once, also after the child's exit
+// was seen (what it started may live on); nothing to wait for.
 std::optional<ChildProcess> start_ending_tree(ChildProcess& child) {
     // The backend leads its own process group, so its descendants share it
     // unless they moved out on purpose. Once it has exited, its zombie still
