@@ -47,7 +47,7 @@ FAULTS = [
     Fault("channel-capacity-off-by-one", "src/base/channel.hpp",
           "state_->values.size() + state_->taken >= state_->capacity", "state_->values.size() + state_->taken > state_->capacity",
           "a bounded channel takes one value more than its capacity"),
-    Fault("windows-quote-backslashes", "src/platform/windows/command_line.cpp",
+    Fault("windows-quote-backslashes", "src/platform/windows_rules/command_line.cpp",
           "line.append(backslashes * 2, u'\\\\');", "line.append(backslashes, u'\\\\');",
           "backslashes before a closing quote are not doubled"),
     Fault("posix-no-process-group", "src/platform/process_posix.cpp",

@@ -9,7 +9,7 @@
 namespace quern::platform {
 
 // Paths as this platform spells them. Windows: drive, UNC and \\?\ forms, names
-// joined with '\' (the rules are in windows/path.hpp). POSIX: names joined with '/'.
+// joined with '\' (the rules are in windows_rules/path.hpp). POSIX: names joined with '/'.
 
 // Whether the path is absolute, judged from its text alone. Windows: a drive
 // with a root, a UNC share, or a \\?\ or \\.\ form. POSIX: it starts with '/'.

@@ -5,8 +5,8 @@
 #include "platform/handle.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/path.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/path.hpp"
 
 namespace quern::platform {
 

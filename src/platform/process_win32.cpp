@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "platform/process.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/command_line.hpp"
-#include "platform/windows/environment_block.hpp"
-#include "platform/windows/path.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/command_line.hpp"
+#include "platform/windows_rules/environment_block.hpp"
+#include "platform/windows_rules/path.hpp"
 
 namespace quern::platform {
 

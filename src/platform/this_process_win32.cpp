@@ -4,8 +4,8 @@
 
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/command_line.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/command_line.hpp"
 
 namespace quern::platform {
 
