@@ -2,13 +2,14 @@
 
 #include "base/exit_status.hpp"
 #include "loop/timings.hpp"
+#include "platform/os_error.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {
 
 namespace {
 
-using project::ProcessPoll;
+using platform::ExitPoll;
 
 bool output_drained(const LoopState& state) {
     return state.backend_stdout_closed && state.backend_stderr_closed;
@@ -18,8 +19,8 @@ Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
     LoopState& state = loop.state;
     if (!state.shutdown_deadline || now < *state.shutdown_deadline) return Supervision::GoOn;
     loop.backend.end_tree_by_force();
-    ProcessPoll after = loop.backend.poll();
-    if (after.state == ProcessPoll::State::Exited) {
+    ExitPoll after = loop.backend.poll();
+    if (after.state == ExitPoll::State::Exited) {
         state.exit_code = after.exit_code;
     } else {
         state.exit_code.reset();
@@ -38,12 +39,12 @@ Supervision supervise(Loop& loop) {
         if (output_drained(state) || now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
         return enforce_deadline(loop, now);
     }
-    ProcessPoll poll = loop.backend.poll();
-    if (poll.state == ProcessPoll::State::Failed) {
-        loop.fail_ending_tree("Failed to supervise backend: " + poll.error_text);
+    ExitPoll poll = loop.backend.poll();
+    if (poll.state == ExitPoll::State::Failed) {
+        loop.fail_ending_tree("Failed to supervise backend: " + platform::os_error_text(poll.error));
         return Supervision::Leave;
     }
-    if (poll.state == ProcessPoll::State::Exited) {
+    if (poll.state == ExitPoll::State::Exited) {
         state.exit_code = poll.exit_code;
         state.backend_exit = now;
         if (output_drained(state)) return Supervision::Leave;

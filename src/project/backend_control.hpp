@@ -1,20 +1,8 @@
 #pragma once
 
-#include <chrono>
-#include <cstdint>
-#include <string>
-
 #include "platform/process.hpp"
 
 namespace quern::project {
-
-// One look at the backend without waiting.
-struct ProcessPoll {
-    enum class State { Running, Exited, Failed };
-    State state = State::Running;
-    std::uint32_t exit_code = 0;  // for Exited
-    std::string error_text;       // for Failed: the OS error text
-};
 
 // What the event loop needs of the backend process: the real one drives the
 // OS process, tests stand in with a scripted one.
@@ -22,7 +10,8 @@ class ProcessControl {
 public:
     virtual ~ProcessControl() = default;
 
-    virtual ProcessPoll poll() = 0;
+    // One look at the backend without waiting.
+    virtual platform::ExitPoll poll() = 0;
     // Ends the backend and everything it started (platform::end_tree_by_force);
     // blocks a few seconds at most.
     virtual void end_tree_by_force() = 0;
@@ -37,7 +26,7 @@ public:
     BackendControl(platform::ChildProcess& process, const platform::TreeEndingWaits& waits)
         : process_(process), waits_(waits) {}
 
-    ProcessPoll poll() override;
+    platform::ExitPoll poll() override { return process_.poll_exit(); }
     void end_tree_by_force() override { platform::end_tree_by_force(process_, waits_); }
     void end_tree_leftovers() override { platform::end_tree_leftovers(process_); }
 

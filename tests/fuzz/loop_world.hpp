@@ -23,7 +23,7 @@ namespace quern::fuzz {
 
 // A backend that is always running; the handlers under test never look at it.
 struct IdleBackend final : project::ProcessControl {
-    project::ProcessPoll poll() override { return {}; }
+    platform::ExitPoll poll() override { return {}; }
     void end_tree_by_force() override {}
     void end_tree_leftovers() override {}
 };

@@ -4,6 +4,8 @@
 
 #include "loop/event_loop.hpp"
 #include "loop/supervision.hpp"
+#include "platform/os_error.hpp"
+#include "protocol/records.hpp"
 #include "loop_fixture.hpp"
 
 namespace quern::loop {
@@ -12,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using io::EventSource;
 using io::LineEventKind;
-using State = project::ProcessPoll::State;
+using State = platform::ExitPoll::State;
 
 // Events are sent before the loop runs on the test's own thread; the clock
 // moves only when the loop sleeps, which it does once its event channel is closed.
@@ -205,12 +207,12 @@ TEST_F(LoopFixture, ABackendIgnoringShutdownIsEndedAtTheDeadline) {
 }
 
 TEST_F(LoopFixture, ABackendThatCannotBePolledIsEndedAndTheStopIsUnclean) {
-    backend.script = {project::ProcessPoll{State::Failed, 0, "Access is denied. (os error 5)"}};
+    backend.script = {platform::ExitPoll{State::Failed, 0, 5}};
     send(EventSource::BackendStdout, LineEventKind::Failed, "The pipe has been ended. (os error 109)");
     EXPECT_EQ(run(/*close_channel=*/false), 1);
     EXPECT_EQ(backend.terminations, 1);
-    EXPECT_EQ(records, (std::vector<std::string>{
-                           R"j({"error":"Failed to supervise backend: Access is denied. (os error 5)","type":"fatal"})j"}));
+    const std::string message = "Failed to supervise backend: " + platform::os_error_text(5);
+    EXPECT_EQ(records, (std::vector<std::string>{json::to_compact_text(protocol::fatal_record(message))}));
 }
 
 TEST_F(LoopFixture, TheExitPathEndsWhatTheBackendLeftBehind) {

@@ -22,14 +22,14 @@ namespace quern::loop {
 
 // A backend whose polls follow a script; the last answer repeats.
 struct ScriptedBackend : project::ProcessControl {
-    std::deque<project::ProcessPoll> script;
-    project::ProcessPoll last;
+    std::deque<platform::ExitPoll> script;
+    platform::ExitPoll last;
     int polls = 0;
     int terminations = 0;
     int leftovers_ended = 0;
-    project::ProcessPoll after_termination{project::ProcessPoll::State::Exited, 1, {}};
+    platform::ExitPoll after_termination{platform::ExitPoll::State::Exited, 1, 0};
 
-    project::ProcessPoll poll() override {
+    platform::ExitPoll poll() override {
         ++polls;
         if (!script.empty()) {
             last = script.front();
@@ -44,8 +44,8 @@ struct ScriptedBackend : project::ProcessControl {
     void end_tree_leftovers() override { ++leftovers_ended; }
 };
 
-inline project::ProcessPoll running() { return {project::ProcessPoll::State::Running, 0, {}}; }
-inline project::ProcessPoll exited(std::uint32_t code) { return {project::ProcessPoll::State::Exited, code, {}}; }
+inline platform::ExitPoll running() { return {platform::ExitPoll::State::Running, 0, 0}; }
+inline platform::ExitPoll exited(std::uint32_t code) { return {platform::ExitPoll::State::Exited, code, 0}; }
 
 // Everything the loop works with, scripted or recorded: the backend, the
 // backend input channel with the writer's end held here, the records and notes
