@@ -10,6 +10,7 @@
 #include "io/output.hpp"
 #include "io/workers.hpp"
 #include "loop/event_loop.hpp"
+#include "loop/timings.hpp"
 #include "platform/this_process.hpp"
 #include "project/backend_control.hpp"
 #include "project/launch_backend.hpp"
@@ -37,7 +38,7 @@ int run_session(project::BackendProcess backend) {
     auto [events, loop_events] = base::make_channel<io::RuntimeEvent>();
     auto [backend_input, writer_input] = base::make_channel<json::Value>(io::kBackendInputCapacity);
     io::start_backend_input_writer(std::move(writer_input), take_pipe(backend.stdin_pipe, "piped backend stdin"),
-                                   events.another());
+                                   events.another(), loop::kBusySpin);
     io::start_line_reader(io::HandleByteSource::borrowing(platform::standard_input()),
                           protocol::kRequestLineLimit, io::EventSource::RuntimeStdin, events.another());
     io::start_line_reader(
@@ -49,12 +50,12 @@ int run_session(project::BackendProcess backend) {
     io::start_termination_watcher(events.another());
     io::start_exit_watcher(platform::ExitWatch(backend.process), events.another());
     // The stderr reader gets the channel's first handle: the loop keeps none.
-    // (The termination watcher never lets go of its own, so in a run the
-    // channel stays open.)
+    // (The termination watcher lets go of its own only when no request can
+    // come any more, so in a run the channel stays open.)
     io::start_line_reader(
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stderr_pipe, "piped backend stderr")),
         protocol::kBackendLineLimit, io::EventSource::BackendStderr, std::move(events));
-    project::BackendControl control(backend.process);
+    project::BackendControl control(backend.process, loop::kTreeEndingWaits);
     return loop::run_event_loop(control, std::move(loop_events), std::move(backend_input),
                                 loop::standard_loop_io());
 }

@@ -2,19 +2,21 @@
 
 namespace quern::io {
 
-LineEventKind shape_backend_record(protocol::RecordRelay& relay, std::string_view line, std::string& out) {
-    if (!relay.relay(line, out)) return LineEventKind::NotARecord;
-    if (const auto& key = relay.answered_key()) {
-        out += '\n';
-        out += *key;
-    }
-    return LineEventKind::Record;
+Shaped shape_backend_record(protocol::RecordRelay& relay, std::string_view line, std::string& out) {
+    if (!relay.relay(line, out)) return {};
+    const auto& key = relay.answered_key();
+    if (!key) return {true, 0};
+    out += *key;
+    return {true, static_cast<std::uint32_t>(key->size())};
 }
 
-RecordText split_record_text(std::string_view text) {
-    const std::size_t split = text.find('\n');
-    if (split == std::string_view::npos) return {text, {}};
-    return {text.substr(0, split), text.substr(split + 1)};
+ShapedLine shape_backend_line(protocol::RecordRelay& relay, std::string_view line, std::string& out) {
+    out.clear();
+    const Shaped shaped = shape_backend_record(relay, line, out);
+    if (!shaped.is_record) return {};
+    const std::string_view text = out;
+    const std::size_t record_bytes = text.size() - shaped.key_bytes;
+    return {true, text.substr(0, record_bytes), text.substr(record_bytes)};
 }
 
 }  // namespace quern::io

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,13 +18,18 @@ enum class EventSource : std::uint8_t {
     BackendStdout = 1,
     BackendStderr = 2,
     BackendInputWriter = 3,
-    // The OS asked the runtime to end (SIGTERM, Ctrl+C, ...): one line of
-    // kind Line without text per request.
+    // Process events, without lines: the OS asked the runtime to end
+    // (SIGTERM, Ctrl+C, ...), one event per request ...
     TerminationRequest = 4,
-    // The backend process has exited (or can no longer be waited for): one
-    // line of kind Line without text, so the loop looks at once.
+    // ... and the backend process has exited (or can no longer be waited
+    // for), so the loop looks at once.
     BackendExit = 5,
 };
+
+// The loop hears of three kinds of things: what happened on a stream (a
+// StreamLine, from every reader and the writer), a backend stdout line its
+// reader has already made into a record (a ShapedLine), and a process event
+// (an event of its own source, without lines).
 
 // What happened on a stream.
 enum class LineEventKind : std::uint8_t {
@@ -34,32 +38,41 @@ enum class LineEventKind : std::uint8_t {
     InvalidUtf8 = 2,  // a line that is not UTF-8 was read and thrown away
     Closed = 3,       // end of stream; the reader stops after sending it
     Failed = 4,       // read (or, from the writer, write) error; text holds the OS error text
-    // A backend stdout line its reader has already made into a record (see
-    // backend_records.hpp); NotARecord has no text.
-    Record = 5,
-    NotARecord = 6,
 };
 
-// One thing that happened on a stream, as the loop handles it.
 struct StreamLine {
     LineEventKind kind = LineEventKind::Closed;
-    std::string_view text;  // for Line, Record and Failed; empty otherwise
-    EventSource source = EventSource::RuntimeStdin;
+    std::string_view text;  // for Line and Failed; empty otherwise
 };
 
-// What a worker tells the event loop: one or more StreamLines from one source,
-// in order, packed into one buffer. A reader hands over everything one read
-// brought this way, with one allocation and one wake-up of the loop.
-// Move-only: a reader's event holds its place in the reader's backlog until
-// the loop is done with it.
+// A backend stdout line made into a record where it was read
+// (io::shape_backend_record), or found to be none.
+struct ShapedLine {
+    bool is_record = false;
+    std::string_view record;        // the record's compact text
+    std::string_view answered_key;  // the key of the request it answers; empty when none
+};
+
+// What a shaper appended for one line: the record's compact text, then the
+// key of the request it answers (key_bytes long); nothing for no record.
+struct Shaped {
+    bool is_record = false;
+    std::uint32_t key_bytes = 0;
+};
+
+// What a worker tells the event loop: the lines of one source, in order,
+// packed into one buffer, or (a process event) none. A reader hands over
+// everything one read brought this way, with one allocation and one wake-up of
+// the loop. Move-only: a reader's event holds its place in the reader's
+// backlog until the loop is done with it.
 class RuntimeEvent {
 public:
     RuntimeEvent() = default;
-    // An event to fill with add; buffer lends its memory.
+    // An event to fill with add, or a process event; buffer lends its memory.
     explicit RuntimeEvent(EventSource source, std::string buffer = {}) : source_(source), packed_(std::move(buffer)) {
         packed_.clear();
     }
-    // An event of one line (or of one happening without text).
+    // An event of one line.
     RuntimeEvent(LineEventKind kind, std::string_view text, EventSource source) : source_(source) { add(kind, text); }
 
     EventSource source() const { return source_; }
@@ -70,39 +83,59 @@ public:
     std::size_t capacity() const { return packed_.capacity(); }
 
     void add(LineEventKind kind, std::string_view text) {
-        char header[kHeaderBytes];
-        header[0] = static_cast<char>(kind);
-        const auto length = static_cast<std::uint32_t>(text.size());
-        std::memcpy(header + 1, &length, sizeof length);
-        packed_.append(header, kHeaderBytes);
+        const std::size_t at = begin_entry();
         packed_.append(text);
+        end_entry(at, static_cast<Tag>(kind));
     }
 
     // Adds a line whose text fill(std::string&) appends to the string it is
     // given; fill answers the line's kind, which is also answered here.
     template <typename Fill>
     LineEventKind add_filled(Fill&& fill) {
-        const std::size_t at = packed_.size();
-        packed_.append(kHeaderBytes, '\0');
+        const std::size_t at = begin_entry();
         const LineEventKind kind = fill(packed_);
-        packed_[at] = static_cast<char>(kind);
-        const auto length = static_cast<std::uint32_t>(packed_.size() - at - kHeaderBytes);
-        std::memcpy(packed_.data() + at + 1, &length, sizeof length);
+        end_entry(at, static_cast<Tag>(kind));
         return kind;
     }
 
-    // Calls each(const StreamLine&) for every line, in order.
-    template <typename Each>
-    void for_each(Each&& each) const {
+    // Adds a shaped line, which shape(std::string&) appends as Shaped says.
+    template <typename Shape>
+    void add_shaped(Shape&& shape) {
+        const std::size_t at = begin_entry();
+        const Shaped shaped = shape(packed_);
+        if (!shaped.is_record) {
+            packed_.resize(at + kHeaderBytes);
+            return end_entry(at, Tag::NotARecord);
+        }
+        append_u32(shaped.key_bytes);
+        end_entry(at, Tag::Record);
+    }
+
+    // Calls on_line(const StreamLine&) and on_shaped(const ShapedLine&) for its
+    // lines, in order. Only the backend stdout reader shapes lines; the
+    // events of every other source take on_line alone.
+    template <typename OnLine, typename OnShaped>
+    void for_each(OnLine&& on_line, OnShaped&& on_shaped) const {
         std::size_t at = 0;
         while (at < packed_.size()) {
-            std::uint32_t length = 0;
-            std::memcpy(&length, packed_.data() + at + 1, sizeof length);
-            const StreamLine line{static_cast<LineEventKind>(packed_[at]),
-                                  std::string_view(packed_).substr(at + kHeaderBytes, length), source_};
-            at += kHeaderBytes + length;
-            each(line);
+            const auto tag = static_cast<Tag>(packed_[at]);
+            const std::string_view text = std::string_view(packed_).substr(at + kHeaderBytes, read_u32(at + 1));
+            at += kHeaderBytes + text.size();
+            switch (tag) {
+                case Tag::Record: {
+                    const std::uint32_t key_bytes = read_u32(at - sizeof(std::uint32_t));
+                    const std::size_t record_bytes = text.size() - sizeof(std::uint32_t) - key_bytes;
+                    on_shaped(ShapedLine{true, text.substr(0, record_bytes), text.substr(record_bytes, key_bytes)});
+                    break;
+                }
+                case Tag::NotARecord: on_shaped(ShapedLine{}); break;
+                default: on_line(StreamLine{static_cast<LineEventKind>(tag), text}); break;
+            }
         }
+    }
+    template <typename OnLine>
+    void for_each(OnLine&& on_line) const {
+        for_each(on_line, [](const ShapedLine&) {});
     }
 
     void hold_backlog(base::BudgetLease backlog) { backlog_ = std::move(backlog); }
@@ -114,18 +147,36 @@ public:
     }
 
 private:
+    // Per line: its tag (a LineEventKind, or one of these), its length, its
+    // text; a record's text is its compact text, the key, the key's length.
+    enum class Tag : std::uint8_t { Record = 5, NotARecord = 6 };
     static constexpr std::size_t kHeaderBytes = 1 + sizeof(std::uint32_t);
 
+    std::size_t begin_entry() {
+        const std::size_t at = packed_.size();
+        packed_.append(kHeaderBytes, '\0');
+        return at;
+    }
+    void end_entry(std::size_t at, Tag tag) {
+        packed_[at] = static_cast<char>(tag);
+        const auto length = static_cast<std::uint32_t>(packed_.size() - at - kHeaderBytes);
+        std::memcpy(packed_.data() + at + 1, &length, sizeof length);
+    }
+    void append_u32(std::uint32_t value) {
+        char bytes[sizeof value];
+        std::memcpy(bytes, &value, sizeof value);
+        packed_.append(bytes, sizeof value);
+    }
+    std::uint32_t read_u32(std::size_t at) const {
+        std::uint32_t value = 0;
+        std::memcpy(&value, packed_.data() + at, sizeof value);
+        return value;
+    }
+
     EventSource source_ = EventSource::RuntimeStdin;
-    std::string packed_;  // per line: its kind, its length, its text
+    std::string packed_;
     base::BudgetLease backlog_;
 };
-
-// How long the loop (after a batch of events) and the backend input writer
-// (after a write) look for the next value before they sleep: an answer usually
-// follows its request this closely, and being woken costs far more. Nothing
-// spins while the runtime is idle.
-inline constexpr std::chrono::microseconds kBusySpin{100};
 
 // The workers' channel to the loop: unbounded, one sender handle per worker.
 // It closes for the loop once every worker has let go of its handle.

@@ -22,17 +22,22 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     // Every other batch is shaped here and the rest by the loop, which would
     // otherwise mostly wait: a flood's work is shared by the two threads.
     bool shape_here = false;
-    const auto read_line = [&](std::string& out) {
-        if (!shape_here) return read_bounded_line_into(reader, limit, out);
+    const auto read_line = [&]() {
+        if (!shape_here) {
+            return batch.add_filled([&](std::string& out) { return read_bounded_line_into(reader, limit, out); });
+        }
         std::string_view text;
         const LineEventKind kind = read_bounded_line_view(reader, limit, scratch, text);
-        if (kind == LineEventKind::Line) return shape(text, out);
-        out += text;
+        if (kind == LineEventKind::Line) {
+            batch.add_shaped([&](std::string& out) { return shape(text, out); });
+        } else {
+            batch.add(kind, text);
+        }
         return kind;
     };
     for (;;) {
         if (batch.empty()) shape_here = shape && !shape_here;
-        const LineEventKind kind = batch.add_filled(read_line);
+        const LineEventKind kind = read_line();
         const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
         const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;
         if (!last && line_ready && batch.size() < kReaderBatchBytes) continue;
@@ -48,16 +53,10 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
 
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                        LineShaper shape) {
-    // std::function needs a copyable callable; the move-only pieces ride in a shared holder.
-    struct Parts {
-        std::unique_ptr<ByteSource> source;
-        EventSender events;
-        LineShaper shape;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(source), std::move(events), std::move(shape)});
-    platform::spawn_detached_thread([parts, limit, tag] {
-        run_line_reader(std::move(parts->source), limit, tag, std::move(parts->events), std::move(parts->shape));
-    });
+    platform::spawn_detached_thread(
+        [source = std::move(source), limit, tag, events = std::move(events), shape = std::move(shape)]() mutable {
+            run_line_reader(std::move(source), limit, tag, std::move(events), std::move(shape));
+        });
 }
 
 namespace {
@@ -111,12 +110,12 @@ private:
 
 }  // namespace
 
-void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe,
-                              EventSender events) {
+void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                              std::chrono::microseconds spin) {
     platform::make_pipe_writes_nonblocking(pipe.native());
     auto out = std::make_unique<PipeOut>(pipe.native(), input);
     std::deque<json::Value> batch;
-    while (input.receive_all(batch, kBusySpin)) {
+    while (input.receive_all(batch, spin)) {
         for (const json::Value& value : batch) {
             input.begin_one_taken();
             json::CompactText<PipeOut>(*out).value(value);
@@ -134,24 +133,18 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
     events.release();
 }
 
-void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe,
-                                EventSender events) {
-    struct Parts {
-        BackendInputReceiver input;
-        platform::OwnedHandle pipe;
-        EventSender events;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(input), std::move(pipe), std::move(events)});
-    platform::spawn_detached_thread([parts] {
-        run_backend_input_writer(std::move(parts->input), std::move(parts->pipe),
-                                 std::move(parts->events));
-    });
+void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                                std::chrono::microseconds spin) {
+    platform::spawn_detached_thread(
+        [input = std::move(input), pipe = std::move(pipe), events = std::move(events), spin]() mutable {
+            run_backend_input_writer(std::move(input), std::move(pipe), std::move(events), spin);
+        });
 }
 
-void run_termination_watcher(EventSender events) {
+void run_termination_watcher(EventSender events, TerminationWait wait) {
     for (;;) {
-        platform::wait_for_termination_request();
-        if (events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::TerminationRequest}) !=
+        if (!wait()) return;
+        if (events.send(RuntimeEvent(EventSource::TerminationRequest)) !=
             base::SendResult::Sent) {
             return;
         }
@@ -160,22 +153,19 @@ void run_termination_watcher(EventSender events) {
 
 void run_exit_watcher(platform::ExitWatch watch, EventSender events) {
     watch.wait();
-    (void)events.send(RuntimeEvent{LineEventKind::Line, {}, EventSource::BackendExit});
+    (void)events.send(RuntimeEvent(EventSource::BackendExit));
     events.release();
 }
 
 void start_exit_watcher(platform::ExitWatch watch, EventSender events) {
-    struct Parts {
-        platform::ExitWatch watch;
-        EventSender events;
-    };
-    auto parts = std::make_shared<Parts>(Parts{std::move(watch), std::move(events)});
-    platform::spawn_detached_thread([parts] { run_exit_watcher(std::move(parts->watch), std::move(parts->events)); });
+    platform::spawn_detached_thread([watch = std::move(watch), events = std::move(events)]() mutable {
+        run_exit_watcher(std::move(watch), std::move(events));
+    });
 }
 
 void start_termination_watcher(EventSender events) {
-    auto parts = std::make_shared<EventSender>(std::move(events));
-    platform::spawn_detached_thread([parts] { run_termination_watcher(std::move(*parts)); });
+    platform::spawn_detached_thread(
+        [events = std::move(events)]() mutable { run_termination_watcher(std::move(events)); });
 }
 
 }  // namespace quern::io

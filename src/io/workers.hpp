@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "io/line_reader.hpp"
 #include "platform/handle.hpp"
 #include "platform/process.hpp"
+#include "platform/this_process.hpp"
 
 namespace quern::io {
 
@@ -34,9 +36,9 @@ inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 // source is destroyed on return, which closes an owned pipe end; a borrowed
 // handle stays open.
 // When shape is given, the Lines of every other batch go through it on the
-// reader's thread: it appends what the loop receives for the line and answers
-// its kind. The loop takes both shaped and plain lines.
-using LineShaper = std::function<LineEventKind(std::string_view line, std::string& out)>;
+// reader's thread: it appends what the loop receives for the line as Shaped
+// says (shape_backend_record). The loop takes both shaped and plain lines.
+using LineShaper = std::function<Shaped(std::string_view line, std::string& out)>;
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                      LineShaper shape = {});
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
@@ -50,14 +52,20 @@ void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Ev
 // whole buffer" when the pipe took no bytes. When it stops (failure, or the
 // loop let go and nothing is left) it closes its receiving end first, so later
 // sends find it closed, then the pipe, so the backend sees the end of its input.
-void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
-void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events);
+// After a write it looks for the next value for spin before it sleeps.
+void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                              std::chrono::microseconds spin);
+void start_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle pipe, EventSender events,
+                                std::chrono::microseconds spin);
 
-// Sends one TerminationRequest event for each termination request the OS
-// delivers (platform::wait_for_termination_request), until a send fails
-// because the loop is gone. Unlike the other workers it has no stream whose
-// end would end it: while the loop runs, the events channel never closes.
-void run_termination_watcher(EventSender events);
+// Sends one TerminationRequest event for each termination request that wait
+// answers true for, until a send fails because the loop is gone, or until
+// wait answers false: no request can be passed on any more, and the watcher
+// lets go of its sender rather than wake the loop for requests nobody made.
+// Unlike the other workers it has no stream whose end would end it: while the
+// loop runs and requests can come, the events channel never closes.
+using TerminationWait = std::function<bool()>;
+void run_termination_watcher(EventSender events, TerminationWait wait = platform::wait_for_termination_request);
 void start_termination_watcher(EventSender events);
 
 // Waits for the backend's exit and sends one BackendExit event, then lets go

@@ -8,18 +8,24 @@
 #include "loop/requests.hpp"
 #include "loop/supervision.hpp"
 #include "loop/termination.hpp"
+#include "loop/timings.hpp"
 
 namespace quern::loop {
 
 namespace {
 
-void dispatch(Loop& loop, const io::StreamLine& event) {
-    switch (event.source) {
-        case io::EventSource::RuntimeStdin: return handle_request_event(loop, event);
-        case io::EventSource::BackendStdout: return handle_backend_stdout_event(loop, event);
-        case io::EventSource::BackendStderr: return handle_backend_stderr_event(loop, event);
-        case io::EventSource::BackendInputWriter: return handle_writer_event(loop, event);
-        case io::EventSource::TerminationRequest: return handle_termination_request(loop, event);
+void dispatch(Loop& loop, const io::RuntimeEvent& event) {
+    const auto lines_to = [&](void (*handle)(Loop&, const io::StreamLine&)) {
+        event.for_each([&](const io::StreamLine& line) { handle(loop, line); });
+    };
+    switch (event.source()) {
+        case io::EventSource::RuntimeStdin: return lines_to(handle_request_event);
+        case io::EventSource::BackendStdout:
+            return event.for_each([&](const io::StreamLine& line) { handle_backend_stdout_event(loop, line); },
+                                  [&](const io::ShapedLine& line) { handle_backend_record(loop, line); });
+        case io::EventSource::BackendStderr: return lines_to(handle_backend_stderr_event);
+        case io::EventSource::BackendInputWriter: return lines_to(handle_writer_event);
+        case io::EventSource::TerminationRequest: return handle_termination_request(loop);
         case io::EventSource::BackendExit: return;  // the supervision step after the batch sees it
     }
 }
@@ -38,13 +44,13 @@ int run_event_loop(project::ProcessControl& backend, io::EventReceiver events,
     for (;;) {
         // Everything ready is taken at once: one wake-up, one write of the
         // records it makes and one look at the backend for a whole batch.
-        const auto spin = busy ? io::kBusySpin : std::chrono::microseconds(0);
+        const auto spin = busy ? kBusySpin : std::chrono::microseconds(0);
         busy = false;
         switch (events.receive_all_for(next_wait(loop.state), batch, spin)) {
             case io::EventReceiver::Wait::Value:
                 busy = true;
                 for (io::RuntimeEvent& event : batch) {
-                    event.for_each([&](const io::StreamLine& line) { dispatch(loop, line); });
+                    dispatch(loop, event);
                     // Done with it now, not with the rest of the batch, so a
                     // batch and the reader's next backlog never add up.
                     event.finish();

@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "loop/timings.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {
@@ -36,8 +37,6 @@ void handle_request_event(Loop& loop, const io::StreamLine& event) {
         case io::LineEventKind::Closed:
         case io::LineEventKind::Failed:  // the front end is gone either way; the text is dropped
             return loop.begin_shutdown();
-        case io::LineEventKind::Record:
-        case io::LineEventKind::NotARecord: return;  // only backend stdout lines are shaped
     }
 }
 
@@ -57,8 +56,7 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
     }
     refuse(loop, id, "Cannot queue backend request: " + std::string(channel_refusal_text(sent)));
     if (sent == base::SendResult::Closed) {
-        state.failure_message = "Backend input writer stopped";
-        loop.begin_shutdown();
+        loop.fail("Backend input writer stopped");
     } else if (is_shutdown) {
         loop.begin_shutdown();
     }
@@ -66,8 +64,7 @@ void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
 
 void handle_writer_event(Loop& loop, const io::StreamLine& event) {
     if (event.kind != io::LineEventKind::Failed || loop.state.shutting_down()) return;
-    loop.state.failure_message = "Backend input failed: " + std::string(event.text);
-    loop.begin_shutdown();
+    loop.fail("Backend input failed: " + std::string(event.text));
 }
 
 }  // namespace quern::loop

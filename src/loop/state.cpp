@@ -1,6 +1,7 @@
 #include "loop/state.hpp"
 
 #include "json/write.hpp"
+#include "loop/timings.hpp"
 #include "protocol/request.hpp"
 
 namespace quern::loop {
@@ -33,6 +34,16 @@ void Loop::begin_shutdown() {
     if (state.shutting_down()) return;
     (void)backend_input.send_beyond_capacity(protocol::runtime_shutdown_record());
     state.shutdown_deadline = io.now() + kShutdownGracePeriod;
+}
+
+void Loop::fail(std::string message) {
+    state.failure_message = std::move(message);
+    begin_shutdown();
+}
+
+void Loop::fail_ending_tree(std::string message) {
+    state.failure_message = std::move(message);
+    backend.end_tree_by_force();
 }
 
 }  // namespace quern::loop

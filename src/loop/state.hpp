@@ -17,9 +17,6 @@
 
 namespace quern::loop {
 
-// How long the backend has to go after it was asked to stop.
-inline constexpr std::chrono::seconds kShutdownGracePeriod{75};
-
 struct PendingEntry {
     json::Value id;  // as received, echoed when the request is answered at the end
     bool is_shutdown = false;
@@ -114,6 +111,15 @@ struct Loop {
     // (lost only when the writer has stopped), and arms the deadline. Every
     // later call does nothing.
     void begin_shutdown();
+
+    // The one way a run fails: the run ends unclean with the message (a later
+    // failure's replaces it), and the backend is asked to stop
+    // (begin_shutdown).
+    void fail(std::string message);
+    // The same, but the backend's tree is ended at once instead, for a run
+    // that cannot wait out a grace period (interrupted, or the backend can no
+    // longer be watched).
+    void fail_ending_tree(std::string message);
 };
 
 }  // namespace quern::loop

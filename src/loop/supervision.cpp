@@ -1,13 +1,15 @@
 #include "loop/supervision.hpp"
 
 #include "base/exit_status.hpp"
+#include "loop/timings.hpp"
+#include "platform/os_error.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {
 
 namespace {
 
-using project::ProcessPoll;
+using platform::ExitPoll;
 
 bool output_drained(const LoopState& state) {
     return state.backend_stdout_closed && state.backend_stderr_closed;
@@ -16,9 +18,9 @@ bool output_drained(const LoopState& state) {
 Supervision enforce_deadline(Loop& loop, base::TimePoint now) {
     LoopState& state = loop.state;
     if (!state.shutdown_deadline || now < *state.shutdown_deadline) return Supervision::GoOn;
-    loop.backend.terminate_tree();
-    ProcessPoll after = loop.backend.poll();
-    if (after.state == ProcessPoll::State::Exited) {
+    loop.backend.end_tree_by_force();
+    ExitPoll after = loop.backend.poll();
+    if (after.state == ExitPoll::State::Exited) {
         state.exit_code = after.exit_code;
     } else {
         state.exit_code.reset();
@@ -37,13 +39,12 @@ Supervision supervise(Loop& loop) {
         if (output_drained(state) || now - *state.backend_exit > kDrainWindow) return Supervision::Leave;
         return enforce_deadline(loop, now);
     }
-    ProcessPoll poll = loop.backend.poll();
-    if (poll.state == ProcessPoll::State::Failed) {
-        state.failure_message = "Failed to supervise backend: " + poll.error_text;
-        loop.backend.terminate_tree();
+    ExitPoll poll = loop.backend.poll();
+    if (poll.state == ExitPoll::State::Failed) {
+        loop.fail_ending_tree("Failed to supervise backend: " + platform::os_error_text(poll.error));
         return Supervision::Leave;
     }
-    if (poll.state == ProcessPoll::State::Exited) {
+    if (poll.state == ExitPoll::State::Exited) {
         state.exit_code = poll.exit_code;
         state.backend_exit = now;
         if (output_drained(state)) return Supervision::Leave;
@@ -58,7 +59,7 @@ std::string exit_message(const LoopState& state) {
 
 int run_exit_path(Loop& loop, io::EventReceiver& events) {
     LoopState& state = loop.state;
-    loop.backend.end_leftovers();
+    loop.backend.end_tree_leftovers();
     loop.backend_input.release();
     const bool clean = !state.failure_message && state.shutting_down();
     const std::string message = exit_message(state);

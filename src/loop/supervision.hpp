@@ -1,16 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 
 #include "io/events.hpp"
 #include "loop/state.hpp"
 
 namespace quern::loop {
-
-// How long the backend's output may still drain after its exit was seen; the
-// loop leaves once strictly more than this has passed.
-inline constexpr std::chrono::seconds kDrainWindow{1};
 
 enum class Supervision { GoOn, Leave };
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "io/events.hpp"
 #include "loop/state.hpp"
 
 namespace quern::loop {
@@ -11,6 +10,6 @@ namespace quern::loop {
 // follows the usual rules. The second ends the backend's tree at once, and the
 // run ends unclean with "Runtime interrupted" (supervision leaves at its next
 // pass). Any later one changes nothing.
-void handle_termination_request(Loop& loop, const io::StreamLine& event);
+void handle_termination_request(Loop& loop);
 
 }  // namespace quern::loop

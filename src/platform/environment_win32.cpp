@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "platform/environment.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/environment_block.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/environment_block.hpp"
 
 namespace quern::platform {
 

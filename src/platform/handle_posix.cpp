@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/handle.hpp"
+#include "platform/posix/eintr.hpp"
 
 namespace quern::platform {
 
@@ -17,19 +18,15 @@ int fd_of(NativeHandle handle) { return static_cast<int>(handle); }
 void close_native_handle(NativeHandle handle) { ::close(fd_of(handle)); }
 
 ReadOutcome read_some(NativeHandle handle, char* buffer, std::size_t capacity) {
-    for (;;) {
-        ssize_t n = ::read(fd_of(handle), buffer, capacity);
-        if (n > 0) return {ReadOutcome::Kind::Data, static_cast<std::size_t>(n), 0};
-        if (n == 0) return {ReadOutcome::Kind::End, 0, 0};
-        if (errno == EINTR) continue;
-        return {ReadOutcome::Kind::Error, 0, static_cast<OsErrorCode>(errno)};
-    }
+    const ssize_t n = posix::retry_on_eintr([&] { return ::read(fd_of(handle), buffer, capacity); });
+    if (n > 0) return {ReadOutcome::Kind::Data, static_cast<std::size_t>(n), 0};
+    if (n == 0) return {ReadOutcome::Kind::End, 0, 0};
+    return {ReadOutcome::Kind::Error, 0, static_cast<OsErrorCode>(errno)};
 }
 
 base::Status write_all(NativeHandle handle, std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::write(fd_of(handle), bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = posix::retry_on_eintr([&] { return ::write(fd_of(handle), bytes.data(), bytes.size()); });
         if (n < 0) return base::Failure{os_error_text(static_cast<OsErrorCode>(errno))};
         if (n == 0) return base::Failure{"failed to write whole buffer"};
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -45,18 +42,16 @@ void make_pipe_writes_nonblocking(NativeHandle handle) {
 base::Status write_all_watching_full_pipe(NativeHandle handle, std::string_view bytes,
                                           const std::function<void(bool)>& on_full) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_of(handle), bytes.data(), bytes.size());
+        const ssize_t n = posix::retry_on_eintr([&] { return ::write(fd_of(handle), bytes.data(), bytes.size()); });
         if (n > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(n));
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             on_full(true);
             pollfd writable{fd_of(handle), POLLOUT, 0};
             // A reader that goes away shows as POLLERR; the next write reports it.
-            while (::poll(&writable, 1, -1) < 0 && errno == EINTR) {
-            }
+            (void)posix::retry_on_eintr([&] { return ::poll(&writable, 1, -1); });
             on_full(false);
             continue;
         }

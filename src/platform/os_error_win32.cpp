@@ -2,7 +2,7 @@
 
 #include "base/utf8.hpp"
 #include "platform/os_error.hpp"
-#include "platform/win32_units.hpp"
+#include "platform/win32/units.hpp"
 
 namespace quern::platform {
 

@@ -1,6 +1,6 @@
 #include "base/utf8.hpp"
 #include "platform/os_string.hpp"
-#include "platform/win32_units.hpp"
+#include "platform/win32/units.hpp"
 
 namespace quern::platform {
 

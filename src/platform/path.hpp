@@ -1,12 +1,15 @@
 #pragma once
 
+#include <string_view>
+#include <vector>
+
 #include "base/result.hpp"
 #include "platform/os_string.hpp"
 
 namespace quern::platform {
 
 // Paths as this platform spells them. Windows: drive, UNC and \\?\ forms, names
-// joined with '\' (the rules are in windows/path.hpp). POSIX: names joined with '/'.
+// joined with '\' (the rules are in windows_rules/path.hpp). POSIX: names joined with '/'.
 
 // Whether the path is absolute, judged from its text alone. Windows: a drive
 // with a root, a UNC share, or a \\?\ or \\.\ form. POSIX: it starts with '/'.
@@ -40,5 +43,17 @@ bool is_file(const OsString& path);
 // form unchanged (see windows::working_directory), else the final path as it is.
 // POSIX: the final path as it is.
 OsString working_directory_form(const OsString& final_path);
+
+// Where a Python virtual environment keeps its interpreter: the names under
+// the environment's directory, and whether the file's own last link is
+// followed when it is resolved. Windows: Scripts\python.exe, followed. POSIX:
+// bin/python, not followed: it is usually a link to the base interpreter
+// outside the environment, and Python finds its environment from the path it
+// was started by.
+struct VenvInterpreter {
+    std::vector<std::string_view> names;
+    bool follow_last_link = false;
+};
+const VenvInterpreter& venv_interpreter();
 
 }  // namespace quern::platform

@@ -69,4 +69,9 @@ bool is_file(const OsString& path) {
 
 OsString working_directory_form(const OsString& final_path) { return final_path; }
 
+const VenvInterpreter& venv_interpreter() {
+    static const VenvInterpreter interpreter{{"bin", "python"}, false};
+    return interpreter;
+}
+
 }  // namespace quern::platform

@@ -5,8 +5,8 @@
 #include "platform/handle.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/path.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/path.hpp"
 
 namespace quern::platform {
 
@@ -83,6 +83,11 @@ bool is_file(const OsString& path) {
 
 OsString working_directory_form(const OsString& final_path) {
     return from_utf16(windows::working_directory(to_utf16(final_path), full_path_name));
+}
+
+const VenvInterpreter& venv_interpreter() {
+    static const VenvInterpreter interpreter{{"Scripts", "python.exe"}, true};
+    return interpreter;
 }
 
 }  // namespace quern::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,27 +25,25 @@ struct ExitPoll {
     OsErrorCode error = 0;        // for Failed: why the state could not be read
 };
 
-// What ties a started child's tree to the runtime (ProcessStart::bind_tree).
+// What ties a started child's tree to the runtime (ProcessStart::bind_tree);
+// what the two handles hold is each platform's own (see its start_child_process).
 struct TreeBinding {
-    NativeHandle hold = kInvalidHandle;  // Windows: the job object; POSIX: the guard process's pid
-    NativeHandle link = kInvalidHandle;  // POSIX: the writing end of the guard's pipe
+    NativeHandle hold = kInvalidHandle;  // set while the tree is bound
+    NativeHandle link = kInvalidHandle;
     std::string failure;  // the binding was asked for and the OS refused it: the error text; else empty
 };
 
-// A started child process; move-only, the sole owner of the OS's hold on it.
-// Windows: the process and main-thread HANDLEs from CreateProcessW, both closed
-// on destruction. POSIX: the pid, which is also the id of the child's process
-// group when it was started in a group of its own; the child is reaped only on
-// destruction, so its pid and group id stay its own until then. Destruction
-// never ends the child itself: on POSIX one dropped before its exit was seen
-// stays a zombie until the runtime itself exits, so its owner polls or waits
-// first. A child whose tree is bound has that tree ended on destruction
-// (end_tree).
+// A started child process; move-only, the sole owner of the OS's hold on it,
+// which it lets go of on destruction: until then the child's id stays its own,
+// even after its exit. Destruction never ends the child itself, so an owner
+// polls or waits first (a child dropped before its exit was seen may linger
+// until the runtime exits). A child whose tree is bound has that tree ended on
+// destruction (end_tree).
 class ChildProcess {
 public:
     ChildProcess() = default;
-    // Takes over a started child (see above for what the two values are; POSIX
-    // has no thread value and passes kInvalidHandle) and its tree's binding.
+    // Takes over a started child (the two values are each platform's own) and
+    // its tree's binding.
     ChildProcess(NativeHandle process, NativeHandle thread, TreeBinding tree = {})
         : process_(process), thread_(thread), tree_(std::move(tree)) {}
     ~ChildProcess() { release(); }
@@ -72,15 +71,15 @@ public:
     // Waits as long as it takes for the exit; answers Exited or Failed.
     ExitPoll wait_for_exit();
 
-    // Ends the child at once: TerminateProcess with exit code 1 / SIGKILL. Not
-    // its children: ending the whole tree is a separate step. Failures are
-    // ignored (the child may have exited already); nothing is sent once the
-    // child is gone.
+    // Ends the child at once, uncatchably (exit code 1 / SIGKILL). Not its
+    // children: ending the whole tree is a separate step. Failures are ignored
+    // (the child may have exited already); nothing is sent once the child is
+    // gone.
     void terminate_process();
 
-    // Whether the OS no longer holds the child for its owner: (POSIX) something
-    // else reaped it. Its pid may then belong to another process, so a gone
-    // child is never signalled.
+    // Whether the OS no longer holds the child for its owner (something else
+    // reaped it). Its id may then belong to another process, so a gone child
+    // is never signalled.
     bool gone() const { return lost_; }
 
     // Whether the child's tree is bound to the runtime (ProcessStart::bind_tree)
@@ -92,15 +91,13 @@ public:
 
     // Ends at once every process left in the child's bound tree, the child too
     // if it still runs, but not those that left the tree on purpose, and lets
-    // go of the binding. Windows: TerminateJobObject, then the job is closed.
-    // POSIX: SIGKILL to the child's process group, the guard with it, which is
-    // then reaped. Nothing for a tree that is not bound.
+    // go of the binding. Nothing for a tree that is not bound.
     void end_tree();
 
 private:
     friend class ExitWatch;  // Windows: duplicates the process handle
-    void release();  // ends a bound tree; Windows: closes both handles; POSIX: reaps a child whose exit was seen
-    ExitPoll lost(OsErrorCode error);  // POSIX: a poll failed
+    void release();  // ends a bound tree and lets go of the OS's hold
+    ExitPoll lost(OsErrorCode error);  // a poll failed
     void take(ChildProcess& other) {
         process_ = other.process_;
         thread_ = other.thread_;
@@ -123,8 +120,7 @@ private:
 
 // Waits for a child's exit on a thread of its own while the child's owner goes
 // on polling: it neither reaps the child nor touches the ChildProcess, so the
-// owner still sees the exit and its code. Windows: a handle of its own to the
-// process; POSIX: the pid (waitid with WNOWAIT). Move-only.
+// owner still sees the exit and its code. Move-only.
 class ExitWatch {
 public:
     explicit ExitWatch(const ChildProcess& child);
@@ -143,9 +139,7 @@ private:
 };
 
 // The three standard streams of a child. kInvalidHandle gives the null device.
-// Windows: the handles must be inheritable (create_child_stdio_pipe makes the
-// child's end so). POSIX: they are moved to 0, 1 and 2 in the child; the
-// originals may be close-on-exec.
+// The child's ends of create_child_stdio_pipe are fit to pass here.
 struct ChildStdio {
     NativeHandle input = kInvalidHandle;
     NativeHandle output = kInvalidHandle;
@@ -158,42 +152,27 @@ struct ProcessStart {
     std::optional<OsString> working_directory;      // the runtime's own when absent
     std::optional<std::vector<OsString>> environment;  // "NAME=value" entries; inherited when absent
     ChildStdio stdio;
-    bool new_process_group = false;                 // POSIX: setpgid(0, 0) in the child
+    bool new_process_group = false;                 // POSIX: the child leads a process group of its own
     // The child's whole tree ends with the runtime, however the runtime ends
-    // (a crash and SIGKILL or TerminateProcess included), and sooner by
-    // end_tree; processes that leave the tree on purpose are spared. Windows:
-    // a job object of the runtime's alone, not inheritable, with
-    // JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and JOB_OBJECT_LIMIT_BREAKAWAY_OK; the
-    // child is created suspended and resumed once it is in the job, so none of
-    // its code runs outside it; a process leaves with CREATE_BREAKAWAY_FROM_JOB.
-    // POSIX: the child leads a process group of its own (new_process_group is
-    // implied), which a guard process joins before the child runs any code of
-    // its own; the guard waits for the end of a pipe whose writing end only the
-    // runtime holds, then sends SIGKILL to the group; a process leaves by
-    // setsid or setpgid. Where the OS refuses the binding, the child starts
+    // (a crash and an uncatchable end included), and sooner by end_tree; none
+    // of the child's own code runs outside the tree, and processes that leave
+    // the tree on purpose (Windows: CREATE_BREAKAWAY_FROM_JOB; POSIX: setsid or
+    // setpgid) are spared. Where the OS refuses the binding, the child starts
     // all the same, unbound, and tree_binding_failure says why.
     bool bind_tree = false;
 };
 
-// Starts a child. Windows: CreateProcessW with the program as the application
-// name, the program in quotes and the quoted arguments as the command line,
-// handle inheritance on, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT and
-// STARTF_USESTDHANDLES; the environment entries must be in CreateProcessW's
-// order (current_environment_with gives them so); new_process_group is not
-// used. POSIX: fork and execve; the child gets SIGPIPE back at its default, no
-// handler of the runtime's (a signal the runtime ignores stays ignored but
-// for SIGPIPE and SIGCHLD) and an empty signal mask, and every descriptor
-// above 2 is closed on exec, so it inherits nothing but its three streams; a
-// failure in the child before or at execve (e.g. ENOEXEC) is carried back
-// through a close-on-exec pipe, and the child is reaped before this returns.
-// On failure the message is the OS error text alone, and nothing is left
-// behind.
+// Starts a child, without a window, that inherits nothing of the runtime's but
+// its three streams and, on POSIX, the signals the runtime's own starter
+// ignored (but for SIGPIPE and SIGCHLD, which it gets back at their defaults),
+// with no handler of the runtime's and nothing blocked. The environment
+// entries are in the order current_environment_with gives them. A failure to
+// run the program at all (e.g. not an executable) is a failure here. On
+// failure the message is the OS error text alone, and nothing is left behind.
 base::Result<ChildProcess> start_child_process(const ProcessStart& start);
 
-// A pipe for one standard stream of a child; the child's end is inheritable
-// (Windows), the runtime's end is not. Windows: a buffer quota of 65536 bytes
-// each way. POSIX: create_pipe(); start_child_process puts the child's end in
-// place. Failure: the OS error text.
+// A pipe for one standard stream of a child: the child's end can be passed in
+// ChildStdio, the runtime's end reaches no child. Failure: the OS error text.
 enum class ChildEnd { Reads, Writes };
 struct ChildPipe {
     OwnedHandle child;    // passed in ChildStdio, closed by the runtime once the child has started
@@ -201,14 +180,46 @@ struct ChildPipe {
 };
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end);
 
-// Starts ending a child's whole process tree. Windows: runs
-// taskkill.exe /PID <pid> /T /F from the system directory, with all three
-// standard streams on the null device and no window, and returns that process
-// for the caller to wait on (nullopt when it could not be started, or when the
-// child has exited: taskkill cannot find a tree whose root has gone). POSIX:
-// sends SIGKILL to the child's process group at once, also after the child's
-// exit was seen (what it started may live on), and returns nullopt.
-// Failures are silent: the caller goes on to end the child itself.
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child);
+// Ending a child's process tree, by one verb: end_tree (the bound tree, a
+// method of ChildProcess), start_ending_tree (the OS's own way to end a tree),
+// end_tree_by_force (all of it, escalating) and end_tree_leftovers (what is
+// left as the owner leaves).
+
+// Starts ending a child's whole process tree, what it started included, also
+// after the child's exit was seen where the OS can still find the tree. What
+// does the ending may be a process of its own, returned for the caller to
+// wait on; nullopt when there is none to wait for. Failures are silent: the
+// caller goes on to end the child itself.
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child);
+
+// How long each step of end_tree_by_force waits before the next, harder one.
+struct TreeEndingWaits {
+    std::chrono::milliseconds poll_every;                   // how often a wait looks
+    std::chrono::milliseconds tree_killer;                  // what start_ending_tree started, to end the tree
+    std::chrono::milliseconds tree_killer_after_terminate;  // the same, once ended itself
+    std::chrono::milliseconds child_after_tree;             // the child, after its tree was ended
+    std::chrono::milliseconds child_after_terminate;        // the child, once terminated directly
+};
+
+// Ends the child and its descendants by force: its tree is ended
+// (start_ending_tree; what it started is given its wait and, if need be, ended
+// itself and given the shorter one), also once the child has exited, then
+// whatever is still in its bound tree (end_tree); then, unless it has exited,
+// the child is given its wait, then terminated directly and given the last
+// one. Blocks for the sum of the waits at most; every failure on the way is
+// silent.
+void end_tree_by_force(ChildProcess& child, const TreeEndingWaits& waits);
+
+// Ends what is left of the child's tree as its owner leaves: whatever the child
+// started and left behind, but not what left its tree on purpose (end_tree). A
+// tree that could not be bound is ended as end_tree_by_force would begin, once
+// the child has exited (POSIX: its group).
+void end_tree_leftovers(ChildProcess& child);
+
+// Polls the process every poll_every until it is seen to have exited with a
+// readable exit code (true) or the time-out has passed or a poll failed
+// (false). The first poll comes at once, so a process already gone gives true
+// even with a time-out of zero.
+bool poll_until_exit(ChildProcess& process, std::chrono::milliseconds timeout, std::chrono::milliseconds poll_every);
 
 }  // namespace quern::platform

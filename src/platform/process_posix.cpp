@@ -1,11 +1,9 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -14,6 +12,8 @@
 #include <vector>
 
 #include "platform/process.hpp"
+#include "platform/posix/descriptors.hpp"
+#include "platform/posix/eintr.hpp"
 
 extern char** environ;
 
@@ -43,7 +43,7 @@ struct ExecPlan {
     int go_ahead_fd = -1;
     int go_ahead_other_end = -1;
     // The descriptors open at the fork, when the system can list them.
-    std::optional<std::vector<int>> open_descriptors;
+    posix::OpenDescriptors open_descriptors;
 };
 
 std::vector<char*> c_string_array(const std::vector<OsString>& strings, const OsString* first) {
@@ -63,61 +63,13 @@ std::vector<char*> c_string_array(const std::vector<OsString>& strings, const Os
     ::_exit(kExecFailedStatus);
 }
 
-// In the parent, before the fork (listing a directory allocates, which the
-// child may not do): the open descriptors, from /proc/self/fd (Linux) or
-// /dev/fd (macOS and the BSDs). Nothing when neither can be read.
-std::optional<std::vector<int>> list_open_descriptors() {
-    for (const char* directory : {"/proc/self/fd", "/dev/fd"}) {
-        DIR* listing = ::opendir(directory);
-        if (listing == nullptr) continue;
-        std::vector<int> descriptors;
-        while (const dirent* entry = ::readdir(listing)) {
-            char* end = nullptr;
-            const long fd = std::strtol(entry->d_name, &end, 10);
-            if (end != entry->d_name && *end == '\0' && fd >= 0 && fd <= INT_MAX) {
-                descriptors.push_back(static_cast<int>(fd));
-            }
-        }
-        ::closedir(listing);
-        return descriptors;
-    }
-    return std::nullopt;
-}
-
-// When not even a listing is to be had: up to the descriptor limit, but never
-// more than this many, since containers set the limit near 10^9.
-constexpr long kMostDescriptorsTried = 1L << 20;
-
-// In the child: nothing of the runtime's but the three streams may reach the
-// backend, not even a descriptor the runtime was given without close-on-exec.
-// The cost follows what is open, not the descriptor limit.
-void close_everything_else_on_exec(const ExecPlan& plan) {
-#ifdef CLOSE_RANGE_CLOEXEC
-    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-#endif
-    if (plan.open_descriptors) {
-        // The listing's own descriptor is among them, closed since; harmless.
-        for (const int fd : *plan.open_descriptors) {
-            if (fd > 2) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        return;
-    }
-    long limit = ::sysconf(_SC_OPEN_MAX);
-    if (limit < 0 || limit > kMostDescriptorsTried) limit = kMostDescriptorsTried;
-    for (long fd = 3; fd < limit; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-}
-
 // In the child of a bound start: waits until the runtime has the guard in
 // place. The end of the pipe instead means the runtime is gone before it could
 // bind the tree, and the child goes before running any code of its own.
 void await_go_ahead(const ExecPlan& plan) {
     ::close(plan.go_ahead_other_end);
     char go = 0;
-    ssize_t n = 0;
-    do {
-        n = ::read(plan.go_ahead_fd, &go, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n != 1) ::_exit(kExecFailedStatus);
+    if (posix::retry_on_eintr([&] { return ::read(plan.go_ahead_fd, &go, 1); }) != 1) ::_exit(kExecFailedStatus);
 }
 
 [[noreturn]] void run_child(const ExecPlan& plan) {
@@ -153,7 +105,9 @@ void await_go_ahead(const ExecPlan& plan) {
         if (::dup2(lifted[i], i) < 0) fail_in_child(plan.report_fd);
     }
     if (plan.working_directory != nullptr && ::chdir(plan.working_directory) != 0) fail_in_child(plan.report_fd);
-    close_everything_else_on_exec(plan);
+    // Nothing of the runtime's but the three streams may reach the backend,
+    // not even a descriptor the runtime was given without close-on-exec.
+    posix::close_on_exec_from(3, plan.open_descriptors);
     ::execve(plan.program, plan.argv.data(), plan.envp);
     fail_in_child(plan.report_fd);
 }
@@ -161,11 +115,8 @@ void await_go_ahead(const ExecPlan& plan) {
 // The child's report: true and its errno when it failed, false when the pipe
 // closed empty because execve succeeded.
 bool child_failed(int report_fd, int& error) {
-    for (;;) {
-        const ssize_t n = ::read(report_fd, &error, sizeof error);
-        if (n < 0 && errno == EINTR) continue;
-        return n == static_cast<ssize_t>(sizeof error);
-    }
+    const ssize_t n = posix::retry_on_eintr([&] { return ::read(report_fd, &error, sizeof error); });
+    return n == static_cast<ssize_t>(sizeof error);
 }
 
 std::uint32_t exit_code_of(const siginfo_t& exit) {
@@ -174,8 +125,7 @@ std::uint32_t exit_code_of(const siginfo_t& exit) {
 }
 
 void reap(pid_t pid) {
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    (void)posix::retry_on_eintr([&] { return ::waitpid(pid, nullptr, 0); });
 }
 
 // Without a pid, waitpid(-1) would reap any child at all.
@@ -202,20 +152,9 @@ private:
 // guard's pipe it watches, now at 0. Held on to, the runtime's standard
 // streams would keep the front end from seeing the runtime's end, and the
 // backend's pipes would keep the backend from seeing its own.
-void keep_only_watched(int watched, const std::optional<std::vector<int>>& open_descriptors) {
+void keep_only_watched(int watched, const posix::OpenDescriptors& open_descriptors) {
     if (::dup2(watched, 0) < 0) ::_exit(0);
-#ifdef CLOSE_RANGE_CLOEXEC
-    if (::close_range(1, ~0U, 0) == 0) return;
-#endif
-    if (open_descriptors) {
-        for (const int fd : *open_descriptors) {
-            if (fd != 0) ::close(fd);
-        }
-        return;
-    }
-    long limit = ::sysconf(_SC_OPEN_MAX);
-    if (limit < 0 || limit > kMostDescriptorsTried) limit = kMostDescriptorsTried;
-    for (long fd = 1; fd < limit; ++fd) ::close(static_cast<int>(fd));
+    posix::close_from(1, open_descriptors);
 }
 
 // The guard, forked from the runtime and never exec'd, so only async-signal-
@@ -226,7 +165,7 @@ void keep_only_watched(int watched, const std::optional<std::vector<int>>& open_
 // stays blocked, so nothing but SIGKILL (and SIGSTOP) reaches it: a backend
 // signalling its own group does not take the guard along. Nothing is ever
 // written to the pipe, so the wait costs nothing while the runtime lives.
-[[noreturn]] void run_guard(pid_t group, int watched, const std::optional<std::vector<int>>& open_descriptors) {
+[[noreturn]] void run_guard(pid_t group, int watched, const posix::OpenDescriptors& open_descriptors) {
     sigset_t all;
     ::sigfillset(&all);
     ::sigprocmask(SIG_SETMASK, &all, nullptr);
@@ -234,11 +173,7 @@ void keep_only_watched(int watched, const std::optional<std::vector<int>>& open_
     if (::setpgid(0, group) != 0) ::_exit(0);
     keep_only_watched(watched, open_descriptors);
     char byte = 0;
-    ssize_t n = 0;
-    do {
-        n = ::read(0, &byte, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n >= 0) (void)::kill(-group, SIGKILL);
+    if (posix::retry_on_eintr([&] { return ::read(0, &byte, 1); }) >= 0) (void)::kill(-group, SIGKILL);
     ::_exit(0);
 }
 
@@ -251,7 +186,7 @@ TreeBinding start_guard(pid_t group) {
         binding.failure = link.error();
         return binding;
     }
-    const std::optional<std::vector<int>> open_descriptors = list_open_descriptors();
+    const posix::OpenDescriptors open_descriptors = posix::list_open_descriptors();
     const int watched = fd_of(link.value().read.native());
     const pid_t guard = ::fork();
     if (guard < 0) {
@@ -274,6 +209,12 @@ TreeBinding start_guard(pid_t group) {
 
 }  // namespace
 
+// A child holds its pid, which is also the id of its process group when it
+// was started in a group of its own (no thread handle: kInvalidHandle). It is
+// reaped only on destruction, so its pid and group id stay its own until then;
+// one dropped before its exit was seen stays a zombie until the runtime
+// exits. A bound tree's hold is the guard's pid, its link the writing end of
+// the guard's pipe.
 ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(process_) : 0; }
 
 // The exit is seen without reaping the child (WNOWAIT): until the object goes,
@@ -283,11 +224,10 @@ ExitPoll ChildProcess::poll_exit() {
     if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
     if (!valid()) return kNoChild;
     siginfo_t exit{};
-    int result = 0;
-    do {
-        result = ::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOHANG | WNOWAIT);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) return lost(last_os_error());
+    const id_t pid = static_cast<id_t>(pid_of(process_));
+    if (posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOHANG | WNOWAIT); }) < 0) {
+        return lost(last_os_error());
+    }
     if (exit.si_pid == 0) return {};
     exit_code_ = exit_code_of(exit);
     return {ExitPoll::State::Exited, *exit_code_, 0};
@@ -297,8 +237,9 @@ ExitPoll ChildProcess::wait_for_exit() {
     if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
     if (!valid()) return kNoChild;
     siginfo_t exit{};
-    while (::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOWAIT) < 0) {
-        if (errno != EINTR) return lost(last_os_error());
+    const id_t pid = static_cast<id_t>(pid_of(process_));
+    if (posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOWAIT); }) < 0) {
+        return lost(last_os_error());
     }
     exit_code_ = exit_code_of(exit);
     return {ExitPoll::State::Exited, *exit_code_, 0};
@@ -347,6 +288,7 @@ void ChildProcess::release() {
     process_ = kInvalidHandle;
 }
 
+// The pid, waited for with WNOWAIT.
 ExitWatch::ExitWatch(const ChildProcess& child)
     : process_(child.valid() ? static_cast<NativeHandle>(child.process_id()) : kInvalidHandle) {}
 
@@ -355,10 +297,18 @@ ExitWatch::~ExitWatch() = default;
 void ExitWatch::wait() const {
     if (process_ == kInvalidHandle) return;
     siginfo_t exit{};
-    while (::waitid(P_PID, static_cast<id_t>(pid_of(process_)), &exit, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
+    const id_t pid = static_cast<id_t>(pid_of(process_));
+    (void)posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOWAIT); });
 }
 
+// fork and execve: the streams are moved to 0, 1 and 2 in the child (the
+// originals may be close-on-exec), every descriptor above 2 is closed on exec,
+// and a failure in the child before or at execve (e.g. ENOEXEC) is carried
+// back through a close-on-exec pipe, the child reaped before this returns. A
+// bound tree: the child leads a process group of its own (new_process_group
+// is implied), which a guard process joins before the child runs any code of
+// its own; the guard waits for the end of a pipe whose writing end only the
+// runtime holds, then sends SIGKILL to the group.
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     base::Result<Pipe> report = create_pipe();
     if (!report) return base::Failure{report.error()};
@@ -389,7 +339,7 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
         plan.go_ahead_fd = fd_of(go_ahead.read.native());
         plan.go_ahead_other_end = fd_of(go_ahead.write.native());
     }
-    plan.open_descriptors = list_open_descriptors();
+    plan.open_descriptors = posix::list_open_descriptors();
 
     TreeBinding tree;
     pid_t pid = 0;
@@ -428,7 +378,9 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
 }
 
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+// SIGKILL to the child's process group at once, also after the child's exit
+// was seen (what it started may live on); nothing to wait for.
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child) {
     // The backend leads its own process group, so its descendants share it
     // unless they moved out on purpose. Once it has exited, its zombie still
     // holds the group's id, so the signal cannot reach a stranger.

@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "platform/process.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/command_line.hpp"
-#include "platform/windows/environment_block.hpp"
-#include "platform/windows/path.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/command_line.hpp"
+#include "platform/windows_rules/environment_block.hpp"
+#include "platform/windows_rules/path.hpp"
 
 namespace quern::platform {
 
@@ -76,6 +76,8 @@ constexpr ExitPoll kNoChild{ExitPoll::State::Failed, 0, ERROR_INVALID_HANDLE};
 
 }  // namespace
 
+// A child holds the process and main-thread HANDLEs from CreateProcessW, both
+// closed on destruction; a bound tree's hold is its job object.
 ProcessId ChildProcess::process_id() const { return valid() ? GetProcessId(win32_handle(process_)) : 0; }
 
 ExitPoll ChildProcess::poll_exit() {
@@ -98,6 +100,7 @@ ExitPoll ChildProcess::wait_for_exit() {
     return poll_exit();
 }
 
+// A handle of its own to the process.
 ExitWatch::ExitWatch(const ChildProcess& child) {
     HANDLE own = nullptr;
     if (child.valid() && DuplicateHandle(GetCurrentProcess(), win32_handle(child.process_), GetCurrentProcess(), &own,
@@ -118,6 +121,7 @@ void ChildProcess::terminate_process() {
     if (valid() && !exit_code_) TerminateProcess(win32_handle(process_), 1);
 }
 
+// TerminateJobObject, then the job is closed.
 void ChildProcess::end_tree() {
     if (!tree_bound()) return;
     TerminateJobObject(win32_handle(tree_.hold), 1);
@@ -214,6 +218,14 @@ base::Status bind_and_resume(const PROCESS_INFORMATION& started, OwnedHandle job
 
 }  // namespace
 
+// CreateProcessW with the program as the application name, the program in
+// quotes and the quoted arguments as the command line, handle inheritance on,
+// CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT and STARTF_USESTDHANDLES (the
+// child's handles must be inheritable; create_child_stdio_pipe makes them so);
+// the environment block wants CreateProcessW's order; new_process_group is not
+// used. A bound tree: a job object of the runtime's alone, not inheritable,
+// with JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+// the child is created suspended and resumed once it is in the job.
 base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
@@ -252,6 +264,8 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread), std::move(tree));
 }
 
+// The child's end inheritable, the runtime's not; a buffer quota of 65536
+// bytes each way.
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE read = nullptr;
@@ -267,7 +281,11 @@ base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     return ChildPipe{std::move(write_end), std::move(read_end)};
 }
 
-std::optional<ChildProcess> start_ending_process_tree(ChildProcess& child) {
+// taskkill.exe /PID <pid> /T /F from the system directory, with all three
+// standard streams on the null device and no window; nullopt when it could not
+// be started, or when the child has exited: taskkill cannot find a tree whose
+// root has gone.
+std::optional<ChildProcess> start_ending_tree(ChildProcess& child) {
     // taskkill finds a tree by its root, which is gone once the child has exited.
     if (child.poll_exit().state == ExitPoll::State::Exited) return std::nullopt;
     ProcessStart start;

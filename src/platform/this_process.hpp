@@ -44,9 +44,12 @@ bool write_stderr(std::string_view bytes);
 base::Status catch_termination_requests();
 
 // Waits for the next request caught, and answers at once for one caught and
-// not yet waited for: one return per request. Without catch_termination_requests
-// it waits for good. One thread waits.
-void wait_for_termination_request();
+// not yet waited for: true once per request. False when no request can be
+// passed on any more (POSIX: the handler's pipe reads its end or fails other
+// than by EINTR; Windows: the wait fails); a caller stops waiting then, as
+// every later call would answer false at once. Without
+// catch_termination_requests it waits for good. One thread waits.
+bool wait_for_termination_request();
 
 // Ends the process at once with the code, without waiting for other threads.
 [[noreturn]] void exit_process(int code);

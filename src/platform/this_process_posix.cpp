@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/handle.hpp"
+#include "platform/posix/eintr.hpp"
 #include "platform/this_process.hpp"
 
 namespace quern::platform {
@@ -78,13 +79,13 @@ base::Status catch_termination_requests() {
     return {};
 }
 
-void wait_for_termination_request() {
+bool wait_for_termination_request() {
     if (request_read_end < 0) {
         for (;;) ::pause();
     }
     char request = 0;
-    while (::read(request_read_end, &request, 1) < 0 && errno == EINTR) {
-    }
+    // Else the end of the pipe, or it failed: nothing can come through it any more.
+    return posix::retry_on_eintr([&] { return ::read(request_read_end, &request, 1); }) == 1;
 }
 
 void exit_process(int code) { std::_Exit(code); }

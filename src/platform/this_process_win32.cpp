@@ -4,8 +4,8 @@
 
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
-#include "platform/win32_units.hpp"
-#include "platform/windows/command_line.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/command_line.hpp"
 
 namespace quern::platform {
 
@@ -81,11 +81,11 @@ base::Status catch_termination_requests() {
     return {};
 }
 
-void wait_for_termination_request() {
+bool wait_for_termination_request() {
     if (termination_requests == nullptr) {
         for (;;) Sleep(INFINITE);
     }
-    WaitForSingleObject(termination_requests, INFINITE);
+    return WaitForSingleObject(termination_requests, INFINITE) == WAIT_OBJECT_0;
 }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }

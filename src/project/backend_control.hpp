@@ -1,20 +1,8 @@
 #pragma once
 
-#include <chrono>
-#include <cstdint>
-#include <string>
-
 #include "platform/process.hpp"
 
 namespace quern::project {
-
-// One look at the backend without waiting.
-struct ProcessPoll {
-    enum class State { Running, Exited, Failed };
-    State state = State::Running;
-    std::uint32_t exit_code = 0;  // for Exited
-    std::string error_text;       // for Failed: the OS error text
-};
 
 // What the event loop needs of the backend process: the real one drives the
 // OS process, tests stand in with a scripted one.
@@ -22,42 +10,29 @@ class ProcessControl {
 public:
     virtual ~ProcessControl() = default;
 
-    virtual ProcessPoll poll() = 0;
-    // Ends the backend and everything it started; blocks a few seconds at most.
-    virtual void terminate_tree() = 0;
-    // Ends what is left of the backend's tree as the runtime leaves: whatever
-    // the backend started and left behind, but not what left its tree on
-    // purpose. A tree that could not be bound is ended as the forced path
-    // would, once the backend has exited (POSIX: its group).
-    virtual void end_leftovers() = 0;
+    // One look at the backend without waiting.
+    virtual platform::ExitPoll poll() = 0;
+    // Ends the backend and everything it started (platform::end_tree_by_force);
+    // blocks a few seconds at most.
+    virtual void end_tree_by_force() = 0;
+    // Ends what is left of the backend's tree as the runtime leaves
+    // (platform::end_tree_leftovers).
+    virtual void end_tree_leftovers() = 0;
 };
-
-// Polls the process every 50 ms until it is seen to have exited with a
-// readable exit code (true) or the time-out has passed or a poll failed
-// (false). The first poll comes at once, so a process already gone gives true
-// even with a time-out of zero.
-bool poll_until_exit(platform::ChildProcess& process, std::chrono::milliseconds timeout);
-
-// Ends the backend and its descendants: its tree is ended (taskkill.exe, given
-// 2 s and, if need be, ended itself and given 0.5 s more / the process group
-// killed, also once the backend has exited), then whatever is still in its
-// bound tree (the job, which also holds what taskkill cannot reach / the group
-// again); then, unless it has exited, the backend is given 0.5 s, then
-// terminated directly and given 2 s. Blocks about 5 s at most; every failure on
-// the way is silent.
-void terminate_process_tree(platform::ChildProcess& backend);
 
 // The event loop's view of the real backend process.
 class BackendControl final : public ProcessControl {
 public:
-    explicit BackendControl(platform::ChildProcess& process) : process_(process) {}
+    BackendControl(platform::ChildProcess& process, const platform::TreeEndingWaits& waits)
+        : process_(process), waits_(waits) {}
 
-    ProcessPoll poll() override;
-    void terminate_tree() override { terminate_process_tree(process_); }
-    void end_leftovers() override;
+    platform::ExitPoll poll() override { return process_.poll_exit(); }
+    void end_tree_by_force() override { platform::end_tree_by_force(process_, waits_); }
+    void end_tree_leftovers() override { platform::end_tree_leftovers(process_); }
 
 private:
     platform::ChildProcess& process_;
+    platform::TreeEndingWaits waits_;
 };
 
 }  // namespace quern::project

@@ -19,11 +19,14 @@ struct ProjectItem {
     bool follow_last_link;  // false: only the directory holding it is resolved
 };
 
-#ifdef _WIN32
-const ProjectItem kInterpreter{"project Python", {".venv", "Scripts", "python.exe"}, true};
-#else
-const ProjectItem kInterpreter{"project Python", {".venv", "bin", "python"}, false};
-#endif
+// The project's virtual environment, laid out as the platform lays one out.
+ProjectItem interpreter_item() {
+    const platform::VenvInterpreter& venv = platform::venv_interpreter();
+    ProjectItem item{"project Python", {".venv"}, venv.follow_last_link};
+    item.components.insert(item.components.end(), venv.names.begin(), venv.names.end());
+    return item;
+}
+const ProjectItem kInterpreter = interpreter_item();
 const ProjectItem kBackendScript{"GUI backend", {"quern", "gui_backend.py"}, true};
 
 OsString join_components(OsString path, const std::vector<std::string_view>& components, std::size_t count) {

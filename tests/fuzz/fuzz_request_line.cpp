@@ -131,7 +131,7 @@ struct LoopModel {
 void check_loop_path(LoopWorld& world, LoopModel& model, const io::LineResult& line,
                      const std::optional<Expected>& expected) {
     const std::size_t writes_before = world.writes.size();
-    loop::handle_request_event(world.loop, io::StreamLine{line.kind, line.text, io::EventSource::RuntimeStdin});
+    loop::handle_request_event(world.loop, io::StreamLine{line.kind, line.text});
     const std::vector<json::Value> sent = world.take_sent();
     const std::size_t written = world.writes.size() - writes_before;
     QUERN_FUZZ_CHECK(world.notes.empty(), world.notes.front());
@@ -150,8 +150,6 @@ void check_loop_path(LoopWorld& world, LoopModel& model, const io::LineResult& l
         case io::LineEventKind::Line: break;
         case io::LineEventKind::Closed:
         case io::LineEventKind::Failed: QUERN_FUZZ_CHECK(false, "the reader ended inside the input");
-        case io::LineEventKind::Record:
-        case io::LineEventKind::NotARecord: QUERN_FUZZ_CHECK(false, "the reader made a record");
     }
     if (expected->refusal) return expect_refusal(expected->refusal->id, expected->refusal->message);
     const json::Value& id = *expected->forwarded.as_object().find("id");
@@ -170,7 +168,7 @@ void check_loop_path(LoopWorld& world, LoopModel& model, const io::LineResult& l
 // The end of standard input asks the backend to stop, unless it already was.
 void check_end_of_input(LoopWorld& world, const LoopModel& model, const io::LineResult& end) {
     const std::size_t writes_before = world.writes.size();
-    loop::handle_request_event(world.loop, io::StreamLine{end.kind, end.text, io::EventSource::RuntimeStdin});
+    loop::handle_request_event(world.loop, io::StreamLine{end.kind, end.text});
     const std::vector<json::Value> sent = world.take_sent();
     QUERN_FUZZ_CHECK(world.writes.size() == writes_before, world.writes.back());
     QUERN_FUZZ_CHECK(world.loop.state.shutting_down(), "still running after the end of input");

@@ -23,9 +23,9 @@ namespace quern::fuzz {
 
 // A backend that is always running; the handlers under test never look at it.
 struct IdleBackend final : project::ProcessControl {
-    project::ProcessPoll poll() override { return {}; }
-    void terminate_tree() override {}
-    void end_leftovers() override {}
+    platform::ExitPoll poll() override { return {}; }
+    void end_tree_by_force() override {}
+    void end_tree_leftovers() override {}
 };
 
 struct LoopWorld {

@@ -10,6 +10,7 @@
 #include "io/workers.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
+#include "loop/timings.hpp"
 #include "line_source.hpp"
 #include "platform/handle.hpp"
 #include "platform/this_process.hpp"
@@ -38,7 +39,7 @@ struct ReceivedLine {
 
 std::vector<ReceivedLine> lines_of(const RuntimeEvent& event) {
     std::vector<ReceivedLine> lines;
-    event.for_each([&](const StreamLine& line) { lines.push_back({line.kind, std::string(line.text), line.source}); });
+    event.for_each([&](const StreamLine& line) { lines.push_back({line.kind, std::string(line.text), event.source()}); });
     return lines;
 }
 
@@ -163,7 +164,8 @@ struct WriterFixture : ::testing::Test {
     std::pair<EventSender, EventReceiver> events = base::make_channel<RuntimeEvent>();
 
     void start_writer() {
-        start_backend_input_writer(std::move(input.second), std::move(pipe.write), std::move(events.first));
+        start_backend_input_writer(std::move(input.second), std::move(pipe.write), std::move(events.first),
+                                   loop::kBusySpin);
     }
 };
 
@@ -231,6 +233,24 @@ TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
     EXPECT_EQ(backend.next(), std::nullopt);
 }
 
+// Where the OS can pass on no more requests (the handler's pipe ended or
+// failed), every wait answers false at once: a watcher that went on would
+// wake the loop, as fast as it can, for requests nobody made.
+TEST(TerminationWatcher, StopsAndLetsGoWhenNoRequestCanComeAnyMore) {
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    int waits = 0;
+    run_termination_watcher(std::move(sender), [&] {
+        // A watcher that keeps waiting is stopped here, the loop gone, so the
+        // test fails instead of hanging.
+        if (++waits == 100) events.close();
+        return false;
+    });
+    EXPECT_EQ(waits, 1);
+    RuntimeEvent none;
+    // No event, and its sender let go: the channel is closed.
+    EXPECT_EQ(events.receive_for(testing::kPromptWait, none), EventReceiver::Wait::Closed);
+}
+
 #ifndef _WIN32
 // raise() delivers the signal as kill() from outside would; the console events
 // of Windows cannot be made without a console.
@@ -238,13 +258,12 @@ TEST(TerminationWatcher, SendsOneEventForEachRequest) {
     ASSERT_TRUE(platform::catch_termination_requests().ok());
     auto [sender, events] = base::make_channel<RuntimeEvent>();
     start_termination_watcher(std::move(sender));
-    Lines lines(events);
     for (const int request : {SIGTERM, SIGINT, SIGHUP}) {
         ASSERT_EQ(std::raise(request), 0);
-        ReceivedLine line = lines.next();
-        EXPECT_EQ(line.source, EventSource::TerminationRequest);
-        EXPECT_EQ(line.kind, LineEventKind::Line);
-        EXPECT_EQ(line.text, "");
+        RuntimeEvent event;
+        ASSERT_EQ(events.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Value) << request;
+        EXPECT_EQ(event.source(), EventSource::TerminationRequest);
+        EXPECT_TRUE(event.empty());  // a process event carries no lines
     }
     RuntimeEvent none;
     EXPECT_EQ(events.receive_for(100ms, none), EventReceiver::Wait::TimedOut);

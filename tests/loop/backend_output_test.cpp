@@ -20,15 +20,15 @@ struct RelayFixture : LoopStepFixture, ::testing::WithParamInterface<bool> {
     protocol::RecordRelay reader_relay;
 
     void stdout_event(LineEventKind kind, std::string text = {}) {
-        std::string shaped;
-        if (GetParam() && kind == LineEventKind::Line) {
-            kind = io::shape_backend_record(reader_relay, text, shaped);
-            text = shaped;
-        }
-        handle_backend_stdout_event(loop, io::StreamLine{kind, text, EventSource::BackendStdout});
+        if (!GetParam() || kind != LineEventKind::Line) return handle_backend_stdout_event(loop, io::StreamLine{kind, text});
+        // Packed and unpacked as the reader hands it to the loop.
+        io::RuntimeEvent event(EventSource::BackendStdout);
+        event.add_shaped([&](std::string& out) { return io::shape_backend_record(reader_relay, text, out); });
+        event.for_each([](const io::StreamLine&) { ADD_FAILURE() << "a shaped line came out as a plain one"; },
+                       [&](const io::ShapedLine& line) { handle_backend_record(loop, line); });
     }
     void stderr_event(LineEventKind kind, std::string text = {}) {
-        handle_backend_stderr_event(loop, io::StreamLine{kind, text, EventSource::BackendStderr});
+        handle_backend_stderr_event(loop, io::StreamLine{kind, text});
     }
     void make_pending(std::string_view id_text, json::Value id) {
         state.pending.insert(std::string(id_text), PendingEntry{std::move(id), false});

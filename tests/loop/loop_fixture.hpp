@@ -15,20 +15,21 @@
 #include "io/events.hpp"
 #include "json/write.hpp"
 #include "loop/state.hpp"
+#include "loop/timings.hpp"
 #include "project/backend_control.hpp"
 
 namespace quern::loop {
 
 // A backend whose polls follow a script; the last answer repeats.
 struct ScriptedBackend : project::ProcessControl {
-    std::deque<project::ProcessPoll> script;
-    project::ProcessPoll last;
+    std::deque<platform::ExitPoll> script;
+    platform::ExitPoll last;
     int polls = 0;
     int terminations = 0;
     int leftovers_ended = 0;
-    project::ProcessPoll after_termination{project::ProcessPoll::State::Exited, 1, {}};
+    platform::ExitPoll after_termination{platform::ExitPoll::State::Exited, 1, 0};
 
-    project::ProcessPoll poll() override {
+    platform::ExitPoll poll() override {
         ++polls;
         if (!script.empty()) {
             last = script.front();
@@ -36,15 +37,15 @@ struct ScriptedBackend : project::ProcessControl {
         }
         return last;
     }
-    void terminate_tree() override {
+    void end_tree_by_force() override {
         ++terminations;
         script = {after_termination};
     }
-    void end_leftovers() override { ++leftovers_ended; }
+    void end_tree_leftovers() override { ++leftovers_ended; }
 };
 
-inline project::ProcessPoll running() { return {project::ProcessPoll::State::Running, 0, {}}; }
-inline project::ProcessPoll exited(std::uint32_t code) { return {project::ProcessPoll::State::Exited, code, {}}; }
+inline platform::ExitPoll running() { return {platform::ExitPoll::State::Running, 0, 0}; }
+inline platform::ExitPoll exited(std::uint32_t code) { return {platform::ExitPoll::State::Exited, code, 0}; }
 
 // Everything the loop works with, scripted or recorded: the backend, the
 // backend input channel with the writer's end held here, the records and notes

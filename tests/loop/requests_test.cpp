@@ -22,7 +22,7 @@ struct EnqueueFixture : LoopStepFixture {
         enqueue_request(loop, std::move(envelope));
     }
     void stdin_event(LineEventKind kind, std::string text = {}) {
-        handle_request_event(loop, io::StreamLine{kind, text, EventSource::RuntimeStdin});
+        handle_request_event(loop, io::StreamLine{kind, text});
     }
     static std::string refusal(std::string_view message, std::string_view id) {
         return "{\"error\":\"" + std::string(message) + "\",\"id\":" + std::string(id) +
@@ -47,11 +47,11 @@ TEST_F(EnqueueFixture, AQueuedRequestIsPendingUntilItsKeyIsFreed) {
 TEST_F(EnqueueFixture, AQueuedShutdownArmsTheDeadlineWithoutARecordOfItsOwn) {
     send(R"({"id":1,"command":"shutdown"})");
     ASSERT_TRUE(loop.state.shutdown_deadline.has_value());
-    EXPECT_EQ(*loop.state.shutdown_deadline, start + 75s);
+    EXPECT_EQ(*loop.state.shutdown_deadline, start + kShutdownGracePeriod);
     EXPECT_TRUE(loop.state.pending.contains("1"));
     clock = start + 5s;
     loop.begin_shutdown();  // e.g. stdin ends afterwards
-    EXPECT_EQ(*loop.state.shutdown_deadline, start + 75s);
+    EXPECT_EQ(*loop.state.shutdown_deadline, start + kShutdownGracePeriod);
     send(R"({"id":2,"command":"status"})");
     EXPECT_EQ(records, (std::vector<std::string>{refusal("Runtime is shutting down", "2")}));
     EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{R"({"command":"shutdown","id":1,"payload":{}})"}));
@@ -62,7 +62,7 @@ TEST_F(EnqueueFixture, BeginShutdownSendsOneRecordAndKeepsTheFirstDeadline) {
     loop.begin_shutdown();
     clock = start + 1s;
     loop.begin_shutdown();
-    EXPECT_EQ(*loop.state.shutdown_deadline, start + 75s);
+    EXPECT_EQ(*loop.state.shutdown_deadline, start + kShutdownGracePeriod);
     send(R"({"id":"__runtime_shutdown__","command":"status"})");
     EXPECT_EQ(records, (std::vector<std::string>{refusal("Runtime is shutting down", "\"__runtime_shutdown__\"")}));
     EXPECT_EQ(sent_to_backend(),

@@ -41,5 +41,19 @@ TEST_F(LoopRecords, AFailedWriteMarksTheOutputUnhealthyForGood) {
     EXPECT_EQ(records, (std::vector<std::string>{R"("first")", R"("lost")", R"("written")"}));
 }
 
+TEST_F(LoopRecords, AFailureAsksTheBackendToStopOnceAndTheLatestMessageStands) {
+    loop.fail("Backend stdout failed: first");
+    clock = start + kLoopWait;
+    loop.fail("Backend input failed: second");
+    EXPECT_EQ(loop.state.failure_message, "Backend input failed: second");
+    EXPECT_EQ(loop.state.shutdown_deadline, start + kShutdownGracePeriod);
+    EXPECT_EQ(sent_to_backend(), (std::vector<std::string>{
+                                     R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})"}));
+    EXPECT_EQ(backend.terminations, 0);
+    loop.fail_ending_tree("Runtime interrupted");
+    EXPECT_EQ(loop.state.failure_message, "Runtime interrupted");
+    EXPECT_EQ(backend.terminations, 1);
+}
+
 }  // namespace
 }  // namespace quern::loop

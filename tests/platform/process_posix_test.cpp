@@ -135,7 +135,7 @@ TEST(ChildProcessPosix, TheTreeOfAnExitedChildCanStillBeEnded) {
     }));
     const auto grandchild = static_cast<pid_t>(std::stol(pid_line));
     EXPECT_EQ(::getpgid(grandchild), group);
-    EXPECT_FALSE(start_ending_process_tree(child.value()).has_value());
+    EXPECT_FALSE(start_ending_tree(child.value()).has_value());
     EXPECT_TRUE(within_10_s([&] { return has_ended(grandchild); }));
     ::kill(grandchild, SIGKILL);
 }
@@ -351,8 +351,8 @@ int catch_in_a_fresh_process() {
     // Caught, they no longer end the process: each is one request.
     ::raise(SIGTERM);
     ::raise(SIGINT);
-    wait_for_termination_request();
-    wait_for_termination_request();
+    if (!wait_for_termination_request()) return 4;
+    if (!wait_for_termination_request()) return 5;
     return 0;
 }
 

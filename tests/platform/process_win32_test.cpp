@@ -73,7 +73,7 @@ TEST(ChildProcessWin32, AnExitedChildHasNoTreeToEnd) {
     base::Result<ChildProcess> child = start_child_process(start);
     ASSERT_TRUE(child.ok()) << child.error();
     EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
-    EXPECT_FALSE(start_ending_process_tree(child.value()).has_value());
+    EXPECT_FALSE(start_ending_tree(child.value()).has_value());
 }
 
 TEST(ChildProcessWin32, TheProcessIdIsTheSystems) {

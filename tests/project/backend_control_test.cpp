@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "loop/timings.hpp"
+#include "platform/path.hpp"
 #include "project/backend_control.hpp"
 #include "project/launch_backend.hpp"
 #include "support/child_streams.hpp"
@@ -25,11 +27,8 @@ protected:
 
     void SetUp() override {
         testing::write_file(root / "quern" / "gui_backend.py", "");
-#ifdef _WIN32
-        const fs::path interpreter = root / ".venv" / "Scripts" / "python.exe";
-#else
-        const fs::path interpreter = root / ".venv" / "bin" / "python";
-#endif
+        fs::path interpreter = root / ".venv";
+        for (const std::string_view name : platform::venv_interpreter().names) interpreter /= name;
         fs::create_directories(interpreter.parent_path());
         fs::copy_file(testing::test_child(), interpreter);
     }
@@ -66,7 +65,7 @@ TEST_F(BackendTree, TheBackendsTreeIsBoundToTheRuntime) {
 TEST_F(BackendTree, TerminatingTheTreeEndsTheBackendAndWhatItStarted) {
     BackendProcess backend = launch("grandchild 60000\nhang\n");
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
-    terminate_process_tree(backend.process);
+    platform::end_tree_by_force(backend.process, loop::kTreeEndingWaits);
     EXPECT_EQ(backend.process.poll_exit().state, platform::ExitPoll::State::Exited);
     // The grandchild shares the backend's stdout: its end means both are gone.
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
@@ -77,8 +76,8 @@ TEST_F(BackendTree, TheLeftoversOfABackendThatExitedEndWithTheTree) {
     BackendProcess backend = launch("grandchild 60000\nexit 0\n");
     ASSERT_TRUE(file_appears(root / "grandchild.pid"));
     EXPECT_EQ(backend.process.wait_for_exit().exit_code, 0u);
-    BackendControl control(backend.process);
-    control.end_leftovers();
+    BackendControl control(backend.process, loop::kTreeEndingWaits);
+    control.end_tree_leftovers();
     EXPECT_TRUE(testing::pipe_ends_within(std::move(backend.stdout_pipe), testing::kPromptWait));
 }
 

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <string>
 
-#include "platform/win32_units.hpp"
-#include "platform/windows/command_line.hpp"
+#include "platform/win32/units.hpp"
+#include "platform/windows_rules/command_line.hpp"
 #include "support/test_child_os.hpp"
 
 namespace quern::test_child {

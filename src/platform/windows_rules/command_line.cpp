@@ -1,4 +1,4 @@
-#include "platform/windows/command_line.hpp"
+#include "platform/windows_rules/command_line.hpp"
 
 namespace quern::platform::windows {
 

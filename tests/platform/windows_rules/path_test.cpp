@@ -3,7 +3,7 @@
 #include <map>
 
 #include "base/utf8.hpp"
-#include "platform/windows/path.hpp"
+#include "platform/windows_rules/path.hpp"
 
 namespace quern::platform::windows {
 namespace {

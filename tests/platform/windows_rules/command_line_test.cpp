@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/windows/command_line.hpp"
+#include "platform/windows_rules/command_line.hpp"
 
 namespace quern::platform::windows {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/windows/environment_block.hpp"
+#include "platform/windows_rules/environment_block.hpp"
 
 namespace quern::platform::windows {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/windows/environment_block.hpp"
+#include "platform/windows_rules/environment_block.hpp"
 
 #include <algorithm>
 

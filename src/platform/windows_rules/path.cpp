@@ -1,4 +1,4 @@
-#include "platform/windows/path.hpp"
+#include "platform/windows_rules/path.hpp"
 
 #include <vector>
 
