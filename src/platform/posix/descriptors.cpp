@@ -25,7 +25,7 @@ void act_on(int fd, Act act) {
 
 void act_from(int first, const OpenDescriptors& open, Act act) {
 #ifdef CLOSE_RANGE_CLOEXEC
-    const unsigned flags = act == Act::Close ? 0U : CLOSE_RANGE_CLOEXEC;
+    const int flags = act == Act::Close ? 0 : static_cast<int>(CLOSE_RANGE_CLOEXEC);
     if (::close_range(static_cast<unsigned>(first), ~0U, flags) == 0) return;
 #endif
     if (open) {
