@@ -116,12 +116,13 @@ class CancelAndShutdown(unittest.TestCase):
     def test_cancel_reaches_running_waiting_and_async_requests(self):
         served = self.serve([(1, "train"), ("async", "generate"), (2, "train"), ("wait", "train")], started=3)
         served.send("c1", "cancel", {"target": "wait"})
+        # The cancel's own answer comes first, then the cancelled request's.
+        self.assertEqual(served.records.next("the cancel's answer")["result"], {"cancelled": True})
         self.assertEqual(served.records.next("the waiting request's answer"), {**CANCELLED, "id": "wait"})
         for cancel_id, target in [("c2", 1.0), ("c3", 1), ("c4", "async")]:  # 1.0 is not the id 1
             served.send(cancel_id, "cancel", {"target": target})
-        records = served.records.answers(6)
-        self.assertEqual([records[c][0]["result"]["cancelled"] for c in ("c1", "c2", "c3", "c4")],
-                         [True, False, True, True])
+        records = served.records.answers(5)
+        self.assertEqual([records[c][0]["result"]["cancelled"] for c in ("c2", "c3", "c4")], [False, True, True])
         self.assertEqual([records[1], records["async"]], [[{**CANCELLED, "id": 1}], [{**CANCELLED, "id": "async"}]])
         served.send("c5", "cancel", {"target": 1})
         served.send("c6", "cancel", {})

@@ -320,11 +320,12 @@ class Server:
             return
         with self._lock:
             target = self._active.get(id_key(payload["target"]))
+        # The cancel is answered first, so a front end hears that its cancel
+        # took before it hears the cancelled request's own answer.
+        self._writer.write({"type": "response", "id": cancel_id, "ok": True, "result": {"cancelled": target is not None}})
         if target is not None:
             self._cancel_request(target)
             self._write_answer(target, _error_line(target.id, CANCELLED_MESSAGE), only_waiting=True)
-        cancelled = target is not None
-        self._writer.write({"type": "response", "id": cancel_id, "ok": True, "result": {"cancelled": cancelled}})
 
     def _cancel_request(self, request: _Request) -> None:
         request.ctx.cancelled.set()
