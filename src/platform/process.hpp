@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,14 +26,6 @@ struct ExitPoll {
     OsErrorCode error = 0;        // for Failed: why the state could not be read
 };
 
-// What ties a started child's tree to the runtime (ProcessStart::bind_tree);
-// what the two handles hold is each platform's own (see its start_child_process).
-struct TreeBinding {
-    NativeHandle hold = kInvalidHandle;  // set while the tree is bound
-    NativeHandle link = kInvalidHandle;
-    std::string failure;  // the binding was asked for and the OS refused it: the error text; else empty
-};
-
 // A started child process; move-only, the sole owner of the OS's hold on it,
 // which it lets go of on destruction: until then the child's id stays its own,
 // even after its exit. Destruction never ends the child itself, so an owner
@@ -41,27 +34,20 @@ struct TreeBinding {
 // destruction (end_tree).
 class ChildProcess {
 public:
-    ChildProcess() = default;
-    // Takes over a started child (the two values are each platform's own) and
-    // its tree's binding.
-    ChildProcess(NativeHandle process, NativeHandle thread, TreeBinding tree = {})
-        : process_(process), thread_(thread), tree_(std::move(tree)) {}
-    ~ChildProcess() { release(); }
+    // What the OS gave for the child and its tree, with what has been seen of
+    // it since: each platform's own, made only by its start_child_process.
+    struct Native;
+    struct Release {
+        void operator()(Native* native) const noexcept;  // ends a bound tree, lets go of the OS's hold
+    };
+    using NativePtr = std::unique_ptr<Native, Release>;
 
-    ChildProcess(ChildProcess&& other) noexcept { take(other); }
-    ChildProcess& operator=(ChildProcess&& other) noexcept {
-        if (this != &other) {
-            release();
-            take(other);
-        }
-        return *this;
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess() = default;
+    explicit ChildProcess(NativePtr native) : native_(std::move(native)) {}
 
     // False for an empty object (made by default or moved from): it has no id
     // (0), its polls and waits answer Failed, and terminating it does nothing.
-    bool valid() const { return process_ != kInvalidHandle; }
+    bool valid() const { return native_ != nullptr; }
     ProcessId process_id() const;
 
     // Looks without waiting (a zero time-out). Once an exit has been seen its
@@ -80,14 +66,14 @@ public:
     // Whether the OS no longer holds the child for its owner (something else
     // reaped it). Its id may then belong to another process, so a gone child
     // is never signalled.
-    bool gone() const { return lost_; }
+    bool gone() const;
 
     // Whether the child's tree is bound to the runtime (ProcessStart::bind_tree)
     // and end_tree has not let go of it yet.
-    bool tree_bound() const { return tree_.hold != kInvalidHandle; }
+    bool tree_bound() const;
     // Why the tree could not be bound, when that was asked for: the OS error
     // text; empty when it was bound or not asked for.
-    const std::string& tree_binding_failure() const { return tree_.failure; }
+    const std::string& tree_binding_failure() const;
 
     // Ends at once every process left in the child's bound tree, the child too
     // if it still runs, but not those that left the tree on purpose, and lets
@@ -95,27 +81,8 @@ public:
     void end_tree();
 
 private:
-    friend class ExitWatch;  // Windows: duplicates the process handle
-    void release();  // ends a bound tree and lets go of the OS's hold
-    ExitPoll lost(OsErrorCode error);  // a poll failed
-    void take(ChildProcess& other) {
-        process_ = other.process_;
-        thread_ = other.thread_;
-        tree_ = std::move(other.tree_);
-        exit_code_ = other.exit_code_;
-        lost_ = other.lost_;
-        other.process_ = kInvalidHandle;
-        other.thread_ = kInvalidHandle;
-        other.tree_ = TreeBinding{};
-        other.exit_code_.reset();
-        other.lost_ = false;
-    }
-
-    NativeHandle process_ = kInvalidHandle;
-    NativeHandle thread_ = kInvalidHandle;
-    TreeBinding tree_;
-    std::optional<std::uint32_t> exit_code_;
-    bool lost_ = false;
+    friend class ExitWatch;  // takes its own hold on the child to wait with
+    NativePtr native_;
 };
 
 // Waits for a child's exit on a thread of its own while the child's owner goes

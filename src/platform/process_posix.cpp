@@ -177,83 +177,50 @@ void keep_only_watched(int watched, const posix::OpenDescriptors& open_descripto
     ::_exit(0);
 }
 
-// Starts the guard of the child's group; on failure the binding holds nothing
-// and says why.
-TreeBinding start_guard(pid_t group) {
-    TreeBinding binding;
+}  // namespace
+
+// The child's pid, which is also the id of its process group when it was
+// started in a group of its own. It is reaped only on release, so its pid and
+// group id stay its own until then; one dropped before its exit was seen stays
+// a zombie until the runtime exits. A bound tree: the guard's pid and the
+// writing end of the guard's pipe.
+struct ChildProcess::Native {
+    pid_t pid = 0;
+    pid_t guard = 0;  // 0: the tree is not bound
+    OwnedHandle link;
+    std::string tree_failure;
+    std::optional<std::uint32_t> exit_code;
+    bool lost = false;  // reaped behind the runtime's back
+};
+
+namespace {
+
+// Starts the guard of the child's group; on failure the child's tree stays
+// unbound and its binding failure says why.
+void start_guard(ChildProcess::Native& child) {
     base::Result<Pipe> link = create_pipe();
     if (!link) {
-        binding.failure = link.error();
-        return binding;
+        child.tree_failure = link.error();
+        return;
     }
     const posix::OpenDescriptors open_descriptors = posix::list_open_descriptors();
     const int watched = fd_of(link.value().read.native());
     const pid_t guard = ::fork();
     if (guard < 0) {
-        binding.failure = os_error_text(last_os_error());
-        return binding;
+        child.tree_failure = os_error_text(last_os_error());
+        return;
     }
-    if (guard == 0) run_guard(group, watched, open_descriptors);
+    if (guard == 0) run_guard(child.pid, watched, open_descriptors);
     // The guard puts itself in the group too; whichever call comes first, it is
     // a member once this returns, while the child still waits to be let go.
-    if (::setpgid(guard, group) != 0) {
-        binding.failure = os_error_text(last_os_error());
+    if (::setpgid(guard, child.pid) != 0) {
+        child.tree_failure = os_error_text(last_os_error());
         (void)::kill(guard, SIGKILL);
         reap(guard);
-        return binding;
+        return;
     }
-    binding.hold = static_cast<NativeHandle>(guard);
-    binding.link = link.value().write.release();
-    return binding;
-}
-
-}  // namespace
-
-// A child holds its pid, which is also the id of its process group when it
-// was started in a group of its own (no thread handle: kInvalidHandle). It is
-// reaped only on destruction, so its pid and group id stay its own until then;
-// one dropped before its exit was seen stays a zombie until the runtime
-// exits. A bound tree's hold is the guard's pid, its link the writing end of
-// the guard's pipe.
-ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(process_) : 0; }
-
-// The exit is seen without reaping the child (WNOWAIT): until the object goes,
-// the zombie keeps its pid, and the id of its process group while anything it
-// started lives on, from being given to another process.
-ExitPoll ChildProcess::poll_exit() {
-    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
-    if (!valid()) return kNoChild;
-    siginfo_t exit{};
-    const id_t pid = static_cast<id_t>(pid_of(process_));
-    if (posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOHANG | WNOWAIT); }) < 0) {
-        return lost(last_os_error());
-    }
-    if (exit.si_pid == 0) return {};
-    exit_code_ = exit_code_of(exit);
-    return {ExitPoll::State::Exited, *exit_code_, 0};
-}
-
-ExitPoll ChildProcess::wait_for_exit() {
-    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
-    if (!valid()) return kNoChild;
-    siginfo_t exit{};
-    const id_t pid = static_cast<id_t>(pid_of(process_));
-    if (posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOWAIT); }) < 0) {
-        return lost(last_os_error());
-    }
-    exit_code_ = exit_code_of(exit);
-    return {ExitPoll::State::Exited, *exit_code_, 0};
-}
-
-ExitPoll ChildProcess::lost(OsErrorCode error) {
-    // ECHILD: the child was reaped behind the runtime's back (SIGCHLD ignored
-    // by whatever started it, before prepare_process could undo that).
-    if (error == ECHILD) lost_ = true;
-    return {ExitPoll::State::Failed, 0, error};
-}
-
-void ChildProcess::terminate_process() {
-    if (valid() && !gone()) ::kill(pid_of(process_), SIGKILL);
+    child.guard = guard;
+    child.link = std::move(link.value().write);
 }
 
 // Why the group may be signalled here. A process group's id is its leader's
@@ -269,23 +236,73 @@ void ChildProcess::terminate_process() {
 // it, and once the guard has been reaped the runtime never signals the group
 // again. The guard reasons the same way about its own SIGKILL to the group: it
 // is a member while it sends it.
-void ChildProcess::end_tree() {
-    if (!tree_bound()) return;
-    const pid_t guard = pid_of(tree_.hold);
-    (void)::kill(-pid_of(process_), SIGKILL);
+void end_bound_tree(ChildProcess::Native& child) {
+    if (child.guard == 0) return;
+    (void)::kill(-child.pid, SIGKILL);
     // It is in the group, so this changes nothing, but waiting for it below
     // must not depend on that.
-    (void)::kill(guard, SIGKILL);
-    close_native_handle(tree_.link);
-    reap(guard);
-    tree_.hold = kInvalidHandle;
-    tree_.link = kInvalidHandle;
+    (void)::kill(child.guard, SIGKILL);
+    child.link.close();
+    reap(child.guard);
+    child.guard = 0;
 }
 
-void ChildProcess::release() {
-    end_tree();
-    if (valid() && exit_code_ && !lost_) reap(pid_of(process_));
-    process_ = kInvalidHandle;
+}  // namespace
+
+void ChildProcess::Release::operator()(Native* native) const noexcept {
+    end_bound_tree(*native);
+    if (native->exit_code && !native->lost) reap(native->pid);
+    delete native;
+}
+
+ProcessId ChildProcess::process_id() const { return valid() ? static_cast<ProcessId>(native_->pid) : 0; }
+
+bool ChildProcess::gone() const { return valid() && native_->lost; }
+
+bool ChildProcess::tree_bound() const { return valid() && native_->guard != 0; }
+
+const std::string& ChildProcess::tree_binding_failure() const {
+    static const std::string none;
+    return valid() ? native_->tree_failure : none;
+}
+
+namespace {
+
+// ECHILD: the child was reaped behind the runtime's back (SIGCHLD ignored by
+// whatever started it, before prepare_process could undo that).
+ExitPoll lost(ChildProcess::Native& child) {
+    const OsErrorCode error = last_os_error();
+    if (error == ECHILD) child.lost = true;
+    return {ExitPoll::State::Failed, 0, error};
+}
+
+// The exit is seen without reaping the child (WNOWAIT): until the object goes,
+// the zombie keeps its pid, and the id of its process group while anything it
+// started lives on, from being given to another process.
+ExitPoll see_exit(ChildProcess::Native& child, int wait_flags) {
+    if (child.exit_code) return {ExitPoll::State::Exited, *child.exit_code, 0};
+    siginfo_t exit{};
+    const id_t pid = static_cast<id_t>(child.pid);
+    if (posix::retry_on_eintr([&] { return ::waitid(P_PID, pid, &exit, WEXITED | WNOWAIT | wait_flags); }) < 0) {
+        return lost(child);
+    }
+    if (exit.si_pid == 0) return {};
+    child.exit_code = exit_code_of(exit);
+    return {ExitPoll::State::Exited, *child.exit_code, 0};
+}
+
+}  // namespace
+
+ExitPoll ChildProcess::poll_exit() { return valid() ? see_exit(*native_, WNOHANG) : kNoChild; }
+
+ExitPoll ChildProcess::wait_for_exit() { return valid() ? see_exit(*native_, 0) : kNoChild; }
+
+void ChildProcess::terminate_process() {
+    if (valid() && !gone()) ::kill(native_->pid, SIGKILL);
+}
+
+void ChildProcess::end_tree() {
+    if (valid()) end_bound_tree(*native_);
 }
 
 // The pid, waited for with WNOWAIT.
@@ -341,20 +358,21 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     }
     plan.open_descriptors = posix::list_open_descriptors();
 
-    TreeBinding tree;
+    ChildProcess::NativePtr child(new ChildProcess::Native);
     pid_t pid = 0;
     {
         SignalsBlocked blocked;
         pid = ::fork();
         if (pid < 0) return base::Failure{os_error_text(last_os_error())};
         if (pid == 0) run_child(plan);
+        child->pid = pid;
         report.value().write.close();
         if (start.bind_tree) {
             go_ahead.read.close();
             // Here too, so that the group exists for the guard to join whether
             // or not the child has got that far.
             (void)::setpgid(pid, pid);
-            tree = start_guard(pid);
+            start_guard(*child);
             // Bound or not, the child goes on; only the runtime's end stops it.
             const char go = 1;
             (void)write_all(go_ahead.write.native(), std::string_view(&go, 1));
@@ -365,10 +383,10 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     if (child_failed(fd_of(report.value().read.native()), error)) {
         reap(pid);
         // The guard goes too, with the group that only it still holds.
-        ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle, std::move(tree)).end_tree();
+        end_bound_tree(*child);
         return base::Failure{os_error_text(static_cast<OsErrorCode>(error))};
     }
-    return ChildProcess(static_cast<NativeHandle>(pid), kInvalidHandle, std::move(tree));
+    return ChildProcess(std::move(child));
 }
 
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 #include <utility>
@@ -76,25 +78,51 @@ constexpr ExitPoll kNoChild{ExitPoll::State::Failed, 0, ERROR_INVALID_HANDLE};
 
 }  // namespace
 
-// A child holds the process and main-thread HANDLEs from CreateProcessW, both
-// closed on destruction; a bound tree's hold is its job object.
-ProcessId ChildProcess::process_id() const { return valid() ? GetProcessId(win32_handle(process_)) : 0; }
+// The process and main-thread HANDLEs from CreateProcessW; a bound tree's job
+// object. Closed on release, the job terminated first.
+struct ChildProcess::Native {
+    OwnedHandle process;
+    OwnedHandle thread;
+    OwnedHandle job;
+    std::string tree_failure;
+    std::optional<std::uint32_t> exit_code;
+};
+
+void ChildProcess::Release::operator()(Native* native) const noexcept {
+    if (native->job.valid()) TerminateJobObject(win32_handle(native->job.native()), 1);
+    delete native;
+}
+
+ProcessId ChildProcess::process_id() const {
+    return valid() ? GetProcessId(win32_handle(native_->process.native())) : 0;
+}
+
+// Windows hands a process's id to no other while a handle to it is open.
+bool ChildProcess::gone() const { return false; }
+
+bool ChildProcess::tree_bound() const { return valid() && native_->job.valid(); }
+
+const std::string& ChildProcess::tree_binding_failure() const {
+    static const std::string none;
+    return valid() ? native_->tree_failure : none;
+}
 
 ExitPoll ChildProcess::poll_exit() {
-    if (exit_code_) return {ExitPoll::State::Exited, *exit_code_, 0};
     if (!valid()) return kNoChild;
-    const DWORD waited = WaitForSingleObject(win32_handle(process_), 0);
+    if (native_->exit_code) return {ExitPoll::State::Exited, *native_->exit_code, 0};
+    const HANDLE process = win32_handle(native_->process.native());
+    const DWORD waited = WaitForSingleObject(process, 0);
     if (waited == WAIT_TIMEOUT) return {};
     if (waited != WAIT_OBJECT_0) return {ExitPoll::State::Failed, 0, GetLastError()};
     DWORD code = 0;
-    if (!GetExitCodeProcess(win32_handle(process_), &code)) return {ExitPoll::State::Failed, 0, GetLastError()};
-    exit_code_ = code;
+    if (!GetExitCodeProcess(process, &code)) return {ExitPoll::State::Failed, 0, GetLastError()};
+    native_->exit_code = code;
     return {ExitPoll::State::Exited, code, 0};
 }
 
 ExitPoll ChildProcess::wait_for_exit() {
-    if (!valid() && !exit_code_) return kNoChild;
-    if (!exit_code_ && WaitForSingleObject(win32_handle(process_), INFINITE) != WAIT_OBJECT_0) {
+    if (!valid()) return kNoChild;
+    if (!native_->exit_code && WaitForSingleObject(win32_handle(native_->process.native()), INFINITE) != WAIT_OBJECT_0) {
         return {ExitPoll::State::Failed, 0, GetLastError()};
     }
     return poll_exit();
@@ -103,8 +131,8 @@ ExitPoll ChildProcess::wait_for_exit() {
 // A handle of its own to the process.
 ExitWatch::ExitWatch(const ChildProcess& child) {
     HANDLE own = nullptr;
-    if (child.valid() && DuplicateHandle(GetCurrentProcess(), win32_handle(child.process_), GetCurrentProcess(), &own,
-                                         SYNCHRONIZE, FALSE, 0)) {
+    if (child.valid() && DuplicateHandle(GetCurrentProcess(), win32_handle(child.native_->process.native()),
+                                         GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0)) {
         process_ = native_handle(own);
     }
 }
@@ -118,23 +146,14 @@ void ExitWatch::wait() const {
 }
 
 void ChildProcess::terminate_process() {
-    if (valid() && !exit_code_) TerminateProcess(win32_handle(process_), 1);
+    if (valid() && !native_->exit_code) TerminateProcess(win32_handle(native_->process.native()), 1);
 }
 
 // TerminateJobObject, then the job is closed.
 void ChildProcess::end_tree() {
     if (!tree_bound()) return;
-    TerminateJobObject(win32_handle(tree_.hold), 1);
-    CloseHandle(win32_handle(tree_.hold));
-    tree_.hold = kInvalidHandle;
-}
-
-void ChildProcess::release() {
-    end_tree();
-    if (process_ != kInvalidHandle) CloseHandle(win32_handle(process_));
-    if (thread_ != kInvalidHandle) CloseHandle(win32_handle(thread_));
-    process_ = kInvalidHandle;
-    thread_ = kInvalidHandle;
+    TerminateJobObject(win32_handle(native_->job.native()), 1);
+    native_->job.close();
 }
 
 namespace {
@@ -202,9 +221,9 @@ base::Result<OwnedHandle> create_tree_job() {
 // as with UI limits, or Windows before 8): the child then runs unbound, as a
 // child always did, and the binding says why. Failure: the child could not be
 // resumed; it has been ended.
-base::Status bind_and_resume(const PROCESS_INFORMATION& started, OwnedHandle job, TreeBinding& tree) {
+base::Status bind_and_resume(const PROCESS_INFORMATION& started, OwnedHandle job, ChildProcess::Native& child) {
     if (!AssignProcessToJobObject(win32_handle(job.native()), started.hProcess)) {
-        tree.failure = os_error_text(GetLastError());
+        child.tree_failure = os_error_text(GetLastError());
         job.close();
     }
     if (ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
@@ -212,7 +231,7 @@ base::Status bind_and_resume(const PROCESS_INFORMATION& started, OwnedHandle job
         TerminateProcess(started.hProcess, 1);
         return base::Failure{os_error_text(error)};
     }
-    tree.hold = job.release();
+    child.job = std::move(job);
     return {};
 }
 
@@ -239,12 +258,12 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     std::wstring command_line = command_line_of(start);
     std::wstring environment;
     if (start.environment) environment = environment_block_of(*start.environment);
-    TreeBinding tree;
+    ChildProcess::NativePtr child(new ChildProcess::Native);
     OwnedHandle job;
     if (start.bind_tree) {
         base::Result<OwnedHandle> made = create_tree_job();
         if (made.ok()) job = std::move(made).value();
-        else tree.failure = made.error();
+        else child->tree_failure = made.error();
     }
     DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT;
     if (job.valid()) flags |= CREATE_SUSPENDED;
@@ -254,14 +273,14 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
                                    start.working_directory ? start.working_directory->c_str() : nullptr,
                                    &startup.StartupInfo, &started);
     if (!ok) return base::Failure{os_error_text(GetLastError())};
+    child->process = OwnedHandle(native_handle(started.hProcess));
+    child->thread = OwnedHandle(native_handle(started.hThread));
     if (job.valid()) {
-        if (base::Status resumed = bind_and_resume(started, std::move(job), tree); !resumed) {
-            CloseHandle(started.hThread);
-            CloseHandle(started.hProcess);
+        if (base::Status resumed = bind_and_resume(started, std::move(job), *child); !resumed) {
             return base::Failure{resumed.error()};
         }
     }
-    return ChildProcess(native_handle(started.hProcess), native_handle(started.hThread), std::move(tree));
+    return ChildProcess(std::move(child));
 }
 
 // The child's end inheritable, the runtime's not; a buffer quota of 65536
