@@ -6,7 +6,6 @@
 
 #include "app/command_line.hpp"
 #include "base/exit_status.hpp"
-#include "io/backend_records.hpp"
 #include "io/output.hpp"
 #include "io/workers.hpp"
 #include "loop/event_loop.hpp"
@@ -15,6 +14,7 @@
 #include "project/backend_control.hpp"
 #include "project/launch_backend.hpp"
 #include "project/resolve_project.hpp"
+#include "protocol/record_relay.hpp"
 #include "protocol/records.hpp"
 #include "protocol/request.hpp"
 
@@ -45,7 +45,7 @@ int run_session(project::BackendProcess backend) {
         std::make_unique<io::HandleByteSource>(take_pipe(backend.stdout_pipe, "piped backend stdout")),
         protocol::kBackendLineLimit, io::EventSource::BackendStdout, events.another(),
         [relay = std::make_shared<protocol::RecordRelay>()](std::string_view line, std::string& out) {
-            return io::shape_backend_record(*relay, line, out);
+            return relay->relay(line, out);
         });
     io::start_termination_watcher(events.another());
     io::start_exit_watcher(platform::ExitWatch(backend.process), events.another());

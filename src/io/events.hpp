@@ -9,6 +9,7 @@
 #include "base/byte_budget.hpp"
 #include "base/channel.hpp"
 #include "json/value.hpp"
+#include "protocol/relayed_record.hpp"
 
 namespace quern::io {
 
@@ -45,8 +46,8 @@ struct StreamLine {
     std::string_view text;  // for Line and Failed; empty otherwise
 };
 
-// A backend stdout line made into a record where it was read
-// (io::shape_backend_record), or found to be none.
+// A backend stdout line made into a record (by protocol::RecordRelay), or
+// found to be none.
 struct ShapedLine {
     bool is_record = false;
     std::string_view record;        // the record's compact text
@@ -55,10 +56,14 @@ struct ShapedLine {
 
 // What a shaper appended for one line: the record's compact text, then the
 // key of the request it answers (key_bytes long); nothing for no record.
-struct Shaped {
-    bool is_record = false;
-    std::uint32_t key_bytes = 0;
-};
+using Shaped = protocol::RelayedRecord;
+
+// The line a shaper's text and answer make.
+inline ShapedLine shaped_line(std::string_view appended, Shaped shaped) {
+    if (!shaped.is_record) return {};
+    const std::size_t record_bytes = appended.size() - shaped.key_bytes;
+    return {true, appended.substr(0, record_bytes), appended.substr(record_bytes)};
+}
 
 // What a worker tells the event loop: the lines of one source, in order,
 // packed into one buffer, or (a process event) none. A reader hands over
@@ -123,9 +128,8 @@ public:
             at += kHeaderBytes + text.size();
             switch (tag) {
                 case Tag::Record: {
-                    const std::uint32_t key_bytes = read_u32(at - sizeof(std::uint32_t));
-                    const std::size_t record_bytes = text.size() - sizeof(std::uint32_t) - key_bytes;
-                    on_shaped(ShapedLine{true, text.substr(0, record_bytes), text.substr(record_bytes, key_bytes)});
+                    const Shaped shaped{true, read_u32(at - sizeof(std::uint32_t))};
+                    on_shaped(shaped_line(text.substr(0, text.size() - sizeof(std::uint32_t)), shaped));
                     break;
                 }
                 case Tag::NotARecord: on_shaped(ShapedLine{}); break;

@@ -37,7 +37,7 @@ inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 // handle stays open.
 // When shape is given, the Lines of every other batch go through it on the
 // reader's thread: it appends what the loop receives for the line as Shaped
-// says (shape_backend_record). The loop takes both shaped and plain lines.
+// says (protocol::RecordRelay::relay). The loop takes both shaped and plain lines.
 using LineShaper = std::function<Shaped(std::string_view line, std::string& out)>;
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                      LineShaper shape = {});

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "io/backend_records.hpp"
 #include "protocol/records.hpp"
 
 namespace quern::loop {
@@ -17,7 +16,11 @@ void handle_backend_record(Loop& loop, const io::ShapedLine& line) {
 void handle_backend_stdout_event(Loop& loop, const io::StreamLine& event) {
     switch (event.kind) {
         case io::LineEventKind::Line:
-            return handle_backend_record(loop, io::shape_backend_line(loop.relay, event.text, loop.record_text));
+        {
+            loop.record_text.clear();
+            const io::Shaped shaped = loop.relay.relay(event.text, loop.record_text);
+            return handle_backend_record(loop, io::shaped_line(loop.record_text, shaped));
+        }
         case io::LineEventKind::Oversized:
         case io::LineEventKind::InvalidUtf8: return loop.io.note(protocol::kInvalidRecordNote);
         case io::LineEventKind::Closed: loop.state.backend_stdout_closed = true; return;

@@ -15,31 +15,46 @@ constexpr std::string_view kResponseText = "\"response\"";
 
 }  // namespace
 
-bool RecordRelay::relay(std::string_view line, std::string& out) {
-    answered_key_.reset();
+namespace {
+
+RelayedRecord with_key(std::string& out, const std::string& key) {
+    out += key;
+    return {true, static_cast<std::uint32_t>(key.size())};
+}
+
+// The key is a part of out itself, which the room made first keeps in place.
+RelayedRecord with_own_key(std::string& out, std::string_view key) {
+    const auto offset = static_cast<std::size_t>(key.data() - out.data());
+    out.reserve(out.size() + key.size());
+    out.append(out.data() + offset, key.size());
+    return {true, static_cast<std::uint32_t>(key.size())};
+}
+
+}  // namespace
+
+RelayedRecord RecordRelay::relay(std::string_view line, std::string& out) {
     const std::size_t before = out.size();
     if (rewriter_.rewrite(line, out)) {
         const std::optional<std::string_view> type = rewriter_.top_level_member("type");
         if (!type || type->front() != '"') {
             out.resize(before);
-            return false;
+            return {};
         }
         if (*type == kResponseText) {
-            if (const std::optional<std::string_view> id = rewriter_.top_level_member("id")) {
-                answered_key_.emplace(*id);  // the compact text of the id is its request key
-            }
+            // The compact text of the id is its request key.
+            if (const std::optional<std::string_view> id = rewriter_.top_level_member("id")) return with_own_key(out, *id);
         }
-        return true;
+        return {true, 0};
     }
     // Anything the rewriter declines takes the parser's exact path.
     base::Result<json::Value> parsed = json::parse_json(line);
-    if (!parsed.ok() || !is_protocol_record(parsed.value())) return false;
+    if (!parsed.ok() || !is_protocol_record(parsed.value())) return {};
+    json::append_compact(parsed.value(), out);
     const json::Object& record = parsed.value().as_object();
     if (record.find("type")->as_string() == "response") {
-        if (const json::Value* id = record.find("id")) answered_key_ = request_key(*id);
+        if (const json::Value* id = record.find("id")) return with_key(out, request_key(*id));
     }
-    json::append_compact(parsed.value(), out);
-    return true;
+    return {true, 0};
 }
 
 }  // namespace quern::protocol

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "json/rewrite.hpp"
+#include "protocol/relayed_record.hpp"
 
 namespace quern::protocol {
 
@@ -14,18 +14,14 @@ namespace quern::protocol {
 // serves one thread.
 class RecordRelay {
 public:
-    // Appends the compact text of the line's record (no line feed) to out and
-    // answers true; answers false, with out unchanged, when the line is no
-    // protocol record. The line must be UTF-8.
-    bool relay(std::string_view line, std::string& out);
-
-    // After relay answered true: the request key (request_key) of the id of a
-    // "response" record, nullopt for any other record or one without an id.
-    const std::optional<std::string>& answered_key() const { return answered_key_; }
+    // Appends to out the compact text of the line's record (no line feed),
+    // then the request key (request_key) of the id of a "response" record, as
+    // RelayedRecord says; appends nothing when the line is no protocol record.
+    // The line must be UTF-8.
+    RelayedRecord relay(std::string_view line, std::string& out);
 
 private:
     json::CompactRewriter rewriter_;
-    std::optional<std::string> answered_key_;
 };
 
 }  // namespace quern::protocol

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "io/backend_records.hpp"
 #include "io/events.hpp"
 #include "json/parse.hpp"
 #include "json/write.hpp"
@@ -71,7 +70,7 @@ void relay_line(LoopWorld& world, const io::LineResult& line, protocol::RecordRe
     if (reader_relay != nullptr && line.kind == io::LineEventKind::Line) {
         // Packed and unpacked as the reader hands it to the loop.
         io::RuntimeEvent event(io::EventSource::BackendStdout);
-        event.add_shaped([&](std::string& out) { return io::shape_backend_record(*reader_relay, line.text, out); });
+        event.add_shaped([&](std::string& out) { return reader_relay->relay(line.text, out); });
         event.for_each([](const io::StreamLine&) { QUERN_FUZZ_CHECK(false, "a shaped line came out as a plain one"); },
                        [&](const io::ShapedLine& shaped) { loop::handle_backend_record(world.loop, shaped); });
     } else {

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "io/backend_records.hpp"
 #include "loop/backend_output.hpp"
 #include "loop_fixture.hpp"
 
@@ -23,7 +22,7 @@ struct RelayFixture : LoopStepFixture, ::testing::WithParamInterface<bool> {
         if (!GetParam() || kind != LineEventKind::Line) return handle_backend_stdout_event(loop, io::StreamLine{kind, text});
         // Packed and unpacked as the reader hands it to the loop.
         io::RuntimeEvent event(EventSource::BackendStdout);
-        event.add_shaped([&](std::string& out) { return io::shape_backend_record(reader_relay, text, out); });
+        event.add_shaped([&](std::string& out) { return reader_relay.relay(text, out); });
         event.for_each([](const io::StreamLine&) { ADD_FAILURE() << "a shaped line came out as a plain one"; },
                        [&](const io::ShapedLine& line) { handle_backend_record(loop, line); });
     }

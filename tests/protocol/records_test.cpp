@@ -31,7 +31,7 @@ TEST(Records, OnlyAnObjectWithAStringTypeIsAProtocolRecord) {
         ASSERT_TRUE(parsed.ok()) << line;
         EXPECT_EQ(is_protocol_record(parsed.value()), is_record) << "by value: " << line;
         std::string out;
-        EXPECT_EQ(relay.relay(line, out), is_record) << "by text: " << line;
+        EXPECT_EQ(relay.relay(line, out).is_record, is_record) << "by text: " << line;
     }
 }
 
