@@ -1,5 +1,6 @@
 #include "json/rewrite.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -27,13 +28,23 @@ constexpr int kRoundTripDigits = 15;
 // or overflow.
 constexpr int kPlainExponentLimit = 300;
 
-// The first eight bytes of a key as a number that orders as the bytes do.
-std::uint64_t key_prefix(std::string_view key) {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, key.data(), key.size() < 8 ? key.size() : 8);
+// The first eight bytes of a key as a number that orders as the bytes do,
+// zeros after a shorter key. A key is mostly followed by more of its buffer
+// (its closing quote, the colon, the value), which lets a short key be read as
+// one word too; bytes stored one by one and read back as a word would stall
+// the load on every key.
+std::uint64_t key_prefix(std::string_view key, const char* buffer_end) {
+    if (buffer_end - key.data() >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, key.data(), 8);
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        if (key.size() >= 8) return word;
+        return key.empty() ? 0 : word & (~std::uint64_t{0} << (8 * (8 - key.size())));
+    }
+    if (key.empty()) return 0;
     std::uint64_t prefix = 0;
-    for (const unsigned char byte : bytes) prefix = (prefix << 8) | byte;
-    return prefix;
+    for (const char c : key) prefix = (prefix << 8) | static_cast<unsigned char>(c);
+    return prefix << (8 * (8 - key.size()));
 }
 
 // The compact text of one decoded character inside a string.
@@ -251,7 +262,9 @@ private:
         order.clear();
         for (std::size_t i = base; i < members.size(); ++i) {
             const std::string_view key = key_of(members[i]);
-            order.push_back({key, key_prefix(key), i});
+            const char* const buffer_end =
+                members[i].key_decoded ? s_.keys_.data() + s_.keys_.size() : text_.data() + text_.size();
+            order.push_back({key, key_prefix(key, buffer_end), i});
         }
         const auto before = [](const CompactRewriter::SortKey& a, const CompactRewriter::SortKey& b) {
             return key_before(a, b);
@@ -280,7 +293,7 @@ private:
         top.resize(s_.order_.size());
         for (std::size_t i = 0; i < s_.order_.size(); ++i) {
             const CompactRewriter::MemberSpan& member = s_.members_[s_.order_[i].member];
-            top[i].key.assign(s_.order_[i].key);
+            top[i].begin = member.begin;
             top[i].value_begin = member.value_begin;
             top[i].value_end = member.end;
         }
@@ -313,9 +326,12 @@ bool CompactRewriter::rewrite(std::string_view text, std::string& out) {
 
 std::optional<std::string_view> CompactRewriter::top_level_member(std::string_view key) const {
     if (out_ == nullptr) return std::nullopt;
+    const std::string_view out = *out_;
     for (const TopLevelMember& member : top_level_) {
-        if (member.key == key) {
-            return std::string_view(*out_).substr(member.value_begin, member.value_end - member.value_begin);
+        // "key": the quotes and the colon around it.
+        const std::size_t key_bytes = member.value_begin - member.begin;
+        if (key_bytes == key.size() + 3 && out.substr(member.begin + 1, key.size()) == key) {
+            return out.substr(member.value_begin, member.value_end - member.value_begin);
         }
     }
     return std::nullopt;

@@ -32,7 +32,8 @@ public:
     // After a rewrite that answered true and whose text is an object: the
     // compact text of the value of its top-level member key, a view into the
     // out given to rewrite (valid while out is unchanged). nullopt when there
-    // is no such member or the text was no object.
+    // is no such member or the text was no object. key is one that JSON
+    // writes without escapes, such as "type" or "id".
     std::optional<std::string_view> top_level_member(std::string_view key) const;
 
 private:
@@ -49,8 +50,10 @@ private:
         std::size_t end;          // one past the value
     };
 
+    // Where a top-level member lies in the output: found by its key's
+    // compact text there, so that no key is copied per record.
     struct TopLevelMember {
-        std::string key;
+        std::size_t begin;  // the key's opening quote
         std::size_t value_begin;
         std::size_t value_end;
     };
