@@ -39,6 +39,7 @@ std::string fixed(double value, int digits) {
 std::string spread(const std::vector<double>& values, int digits, const std::string& unit = "") {
     const auto s = stats(values);
     if (!s) return "n/a";
+    if (s->median >= 1000) digits = 0;  // keeps the widest figures within their column
     if (values.size() == 1) return fixed(s->median, digits) + unit;
     return fixed(s->median, digits) + unit + " (" + fixed(s->min, digits) + "–" + fixed(s->max, digits) + ")";
 }
@@ -47,7 +48,7 @@ std::string pad(const std::string& text, std::size_t width) {
     // Column widths count characters, not bytes ('µ', '–').
     std::size_t shown = 0;
     for (unsigned char c : text) shown += (c & 0xC0) != 0x80;
-    return shown >= width ? text : std::string(width - shown, ' ') + text;
+    return shown >= width ? " " + text : std::string(width - shown, ' ') + text;
 }
 
 std::string left(const std::string& text, std::size_t width) {
