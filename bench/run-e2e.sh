@@ -3,7 +3,10 @@
 # programs, makes the record files once, and prints the results table.
 #   bench/run-e2e.sh                      the full run (7 runs per cell)
 #   BENCH_RUNS=3 bench/run-e2e.sh         quicker
-# Also BENCH_ROUND_TRIPS (default 5000) and BENCH_IDLE_SECONDS (default 10).
+# Also BENCH_ROUND_TRIPS (round trips a run, default 5000), BENCH_IDLE_SECONDS
+# (default 10), BENCH_REQUEST_MB (fire-hose requests a shape, default 8) and
+# BENCH_PACED_REQUESTS (small paced requests a run, default 20000; medium gets
+# a fifth).
 # Build logs and progress go to stderr, the table to stdout. Exit status 1
 # means an output check failed; missed performance targets only print FAIL.
 set -euo pipefail
@@ -46,8 +49,11 @@ exec build/e2e/e2e_bench \
     --backend build/e2e/e2e_backend \
     --passthrough build/e2e/passthrough \
     --rapidjson-relay build/e2e/rapidjson_relay \
+    --simdjson-relay build/e2e/simdjson_relay \
     --jq "$(command -v jq)" \
     --data "$data" \
     --runs "${BENCH_RUNS:-7}" \
     --round-trips "${BENCH_ROUND_TRIPS:-5000}" \
-    --idle-seconds "${BENCH_IDLE_SECONDS:-10}"
+    --idle-seconds "${BENCH_IDLE_SECONDS:-10}" \
+    --request-mb "${BENCH_REQUEST_MB:-8}" \
+    --paced-requests "${BENCH_PACED_REQUESTS:-20000}"

@@ -48,6 +48,8 @@ test_packages=(
 bench_packages=(
     "${build_packages[@]}"
     libbenchmark-dev jq
+    # The end-to-end benchmark's simdjson relay peer.
+    libsimdjson-dev
 )
 
 if [ $# -eq 0 ]; then

@@ -6,6 +6,12 @@
 //   QUERN_BENCH_MODE=echo   answers every request line at once with
 //       {"id":ID,"ok":true,"result":{},"type":"response"}
 //   QUERN_BENCH_MODE=idle   prints nothing and waits for the end of its input
+//   QUERN_BENCH_MODE=count  reads and counts its input lines, answering none
+//       but a request of the command "benchmark", the end marker, which gets
+//       {"id":ID,"ok":true,"result":{"count":N},"type":"response"}, N the
+//       lines counted so far; at the end of its input (or a shutdown request)
+//       it writes the count to the file named by QUERN_BENCH_COUNT_FILE, if set.
+//       Neither markers nor shutdown requests are counted.
 // Every mode exits 0 on end of input or on a shutdown request.
 #include <fcntl.h>
 #include <unistd.h>
@@ -98,6 +104,32 @@ void echo() {
     });
 }
 
+bool is_marker(std::string_view line) {
+    return line.find("\"command\":\"benchmark\"") != std::string_view::npos;
+}
+
+void count() {
+    unsigned long long lines = 0;
+    std::string answer;
+    for_each_input_line([&](std::string_view line) {
+        if (is_shutdown(line)) return false;
+        if (!is_marker(line)) {
+            ++lines;
+            return true;
+        }
+        answer.assign("{\"id\":");
+        answer += request_id(line);
+        answer += ",\"ok\":true,\"result\":{\"count\":" + std::to_string(lines) + "},\"type\":\"response\"}\n";
+        return write_all(1, answer.data(), answer.size());
+    });
+    const char* path = std::getenv("QUERN_BENCH_COUNT_FILE");
+    if (path == nullptr) return;
+    std::FILE* out = std::fopen(path, "w");
+    if (out == nullptr) die(path);
+    std::fprintf(out, "%llu\n", lines);
+    if (std::fclose(out) != 0) die(path);
+}
+
 }  // namespace
 
 int main() {
@@ -112,10 +144,12 @@ int main() {
         write_file(path);
     } else if (m == "echo") {
         echo();
+    } else if (m == "count") {
+        count();
     } else if (m == "idle") {
         for_each_input_line([](std::string_view line) { return !is_shutdown(line); });
     } else {
-        std::fputs("bench backend: QUERN_BENCH_MODE must be write, echo or idle\n", stderr);
+        std::fputs("bench backend: QUERN_BENCH_MODE must be write, echo, count or idle\n", stderr);
         return 2;
     }
     return 0;

@@ -1,6 +1,7 @@
 #include "process.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -38,6 +39,31 @@ Pipe make_pipe() {
     return Pipe{Fd(ends[0]), Fd(ends[1])};
 }
 
+void set_nonblocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        throw std::runtime_error(std::string("fcntl: ") + std::strerror(errno));
+    }
+}
+
+bool write_all_within(int fd, const char* data, std::size_t size, int stall_ms) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        pollfd room{fd, POLLOUT, 0};
+        const int polled = ::poll(&room, 1, stall_ms);
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0 || (room.revents & (POLLERR | POLLHUP)) != 0) return false;
+    }
+    return true;
+}
+
 Fd open_log(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
@@ -67,9 +93,21 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
+// A child's ru_maxrss starts from this process's peak resident set at the
+// start (Linux carries the spawning process's high-water mark over through
+// exec). Resetting the mark first makes that floor what the harness holds
+// now, not the highest it ever held, e.g. while comparing a large output.
+void reset_peak_rss() {
+    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;  // the floor is then only higher; every figure still holds
+    [[maybe_unused]] const ssize_t written = ::write(fd, "5", 1);
+    ::close(fd);
+}
+
 }  // namespace
 
 pid_t launch(const Launch& launch) {
+    reset_peak_rss();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, launch.in, 0);

@@ -38,6 +38,15 @@ struct Pipe {
 // copy of a write end elsewhere would keep its reader from ever seeing the end.
 Pipe make_pipe();
 
+// Makes the harness's end of a pipe non-blocking (the child's end is a file
+// description of its own and stays blocking).
+void set_nonblocking(int fd);
+
+// Writes all of data to a non-blocking descriptor, waiting for room as long as
+// the reader takes something within stall_ms each time. False when the reader
+// is gone or stalled.
+bool write_all_within(int fd, const char* data, std::size_t size, int stall_ms);
+
 // Opens (truncating) a file for a child's standard error.
 Fd open_log(const std::string& path);
 

@@ -99,6 +99,7 @@ RoundTrip run_round_trip(const Setup& setup, bool through_runtime, int count, in
     while (::read(answers.read.get(), drain, sizeof drain) > 0) {
     }
     const Exit exit = wait_for(pid, std::chrono::milliseconds(90'000));
+    result.maxrss_kib = exit.usage.ru_maxrss;
     if (result.error.empty() && !exited_cleanly(exit)) result.error = "relay ended with " + exit_text(exit.status);
     if (result.error.empty() && !micros.empty()) {
         std::sort(micros.begin(), micros.end());

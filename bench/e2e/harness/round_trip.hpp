@@ -13,6 +13,7 @@ struct RoundTrip {
     double median_us = 0;
     double p99_us = 0;
     double max_us = 0;
+    long maxrss_kib = -1;  // wait4's ru_maxrss of the relay
 };
 
 // Sends {"id":N,"command":"status","payload":{}} and waits for its answer, one

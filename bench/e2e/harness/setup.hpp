@@ -12,6 +12,7 @@ struct Setup {
     std::string backend;  // also installed as the project's .venv/bin/python
     std::string passthrough;
     std::string rapidjson_relay;
+    std::string simdjson_relay;
     std::string jq;
     std::string work_dir;  // project and logs live here, removed at the end
     std::string project;

@@ -20,6 +20,7 @@ const char* relay_name(Relay relay) {
     switch (relay) {
         case Relay::Runtime: return "runtime";
         case Relay::RapidJson: return "rapidjson relay";
+        case Relay::SimdJson: return "simdjson relay";
         case Relay::Jq: return "jq";
         case Relay::PassThrough: return "pass-through";
     }
@@ -128,6 +129,7 @@ Reference reference_for(Relay relay, const Shape& shape) {
         case Relay::Runtime:
         case Relay::RapidJson: return {shape.expected_path, shape.expected_bytes};
         case Relay::PassThrough: return {shape.input_path, shape.input_bytes};
+        case Relay::SimdJson:
         case Relay::Jq: return {};
     }
     return {};
@@ -136,6 +138,7 @@ Reference reference_for(Relay relay, const Shape& shape) {
 std::vector<std::string> peer_command(const Setup& setup, Relay relay) {
     switch (relay) {
         case Relay::RapidJson: return {setup.rapidjson_relay};
+        case Relay::SimdJson: return {setup.simdjson_relay};
         case Relay::Jq: return {setup.jq, "-c", "-S", "--unbuffered", "."};
         case Relay::PassThrough: return {setup.passthrough};
         case Relay::Runtime: break;

@@ -7,8 +7,8 @@
 
 namespace e2e {
 
-enum class Relay { Runtime, RapidJson, Jq, PassThrough };
-inline constexpr Relay kRelays[] = {Relay::Runtime, Relay::RapidJson, Relay::Jq, Relay::PassThrough};
+enum class Relay { Runtime, RapidJson, SimdJson, Jq, PassThrough };
+inline constexpr Relay kRelays[] = {Relay::Runtime, Relay::RapidJson, Relay::SimdJson, Relay::Jq, Relay::PassThrough};
 
 const char* relay_name(Relay relay);
 
@@ -28,7 +28,8 @@ struct ThroughputRun {
 // runtime) stays open until every line has arrived, then closing it ends the
 // pipeline. The runtime's output must equal the expected canonical text byte
 // for byte, as must the RapidJSON relay's; the pass-through's must equal the
-// input; jq's (whose numbers are printed its own way) must have every line.
+// input; jq's and the simdjson relay's (whose numbers are printed their own
+// way) must have every line.
 ThroughputRun run_throughput(const Setup& setup, Relay relay, const Shape& shape, int run_index);
 
 }  // namespace e2e
