@@ -36,7 +36,7 @@ platform::OwnedHandle take_pipe(platform::OwnedHandle& pipe, const char* diagnos
 
 int run_session(project::BackendProcess backend) {
     auto [events, loop_events] = base::make_channel<io::RuntimeEvent>();
-    auto [backend_input, writer_input] = base::make_channel<json::Value>(io::kBackendInputCapacity);
+    auto [backend_input, writer_input] = base::make_channel<std::string>(io::kBackendInputCapacity);
     io::start_backend_input_writer(std::move(writer_input), take_pipe(backend.stdin_pipe, "piped backend stdin"),
                                    events.another(), loop::kBusySpin);
     io::start_line_reader(io::HandleByteSource::borrowing(platform::standard_input()),

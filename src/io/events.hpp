@@ -187,10 +187,11 @@ private:
 using EventSender = base::Sender<RuntimeEvent>;
 using EventReceiver = base::Receiver<RuntimeEvent>;
 
-// The loop's channel to the backend input writer: the values it writes to the
-// backend's standard input, in order.
+// The loop's channel to the backend input writer: the compact text of each
+// JSON value it writes to the backend's standard input, one line each
+// (without its line feed), in order.
 inline constexpr std::size_t kBackendInputCapacity = 32;
-using BackendInputSender = base::Sender<json::Value>;
-using BackendInputReceiver = base::Receiver<json::Value>;
+using BackendInputSender = base::Sender<std::string>;
+using BackendInputReceiver = base::Receiver<std::string>;
 
 }  // namespace quern::io

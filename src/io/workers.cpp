@@ -4,7 +4,6 @@
 #include <deque>
 #include <memory>
 
-#include "json/write.hpp"
 #include "platform/this_process.hpp"
 #include "platform/thread.hpp"
 
@@ -65,8 +64,8 @@ namespace {
 // one write hands over as much as the pipe can take at once.
 constexpr std::size_t kChunkBytes = 65536;
 
-// Streams values' text into the pipe through one fixed chunk: a large value
-// never exists as a whole second copy, many small ones go out in one write.
+// Streams lines into the pipe through one fixed chunk: many small ones go out
+// in one write.
 class PipeOut {
 public:
     PipeOut(platform::NativeHandle pipe, BackendInputReceiver& input) : pipe_(pipe), input_(input) {}
@@ -114,11 +113,11 @@ void run_backend_input_writer(BackendInputReceiver input, platform::OwnedHandle 
                               std::chrono::microseconds spin) {
     platform::make_pipe_writes_nonblocking(pipe.native());
     auto out = std::make_unique<PipeOut>(pipe.native(), input);
-    std::deque<json::Value> batch;
+    std::deque<std::string> batch;
     while (input.receive_all(batch, spin)) {
-        for (const json::Value& value : batch) {
+        for (const std::string& line : batch) {
             input.begin_one_taken();
-            json::CompactText<PipeOut>(*out).value(value);
+            out->put(line);
             out->put('\n');
         }
         batch.clear();

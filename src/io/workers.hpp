@@ -44,7 +44,7 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
 void start_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
                        LineShaper shape = {});
 
-// Writes each received value to the backend's standard input as compact JSON
+// Writes each received line to the backend's standard input
 // and a line feed, in order, everything queued at once in as few writes as the
 // pipe allows. While the pipe is full it marks its channel stalled, and only
 // then does a full channel refuse. On the first failed write it sends one Failed

@@ -18,6 +18,11 @@ void append_compact(const Value& value, std::string& out) {
     CompactText<StringOut>(sink).value(value);
 }
 
+void append_compact_string(std::string_view text, std::string& out) {
+    StringOut sink{out};
+    CompactText<StringOut>(sink).string(text);
+}
+
 std::string to_compact_text(const Value& value) {
     std::string text;
     append_compact(value, text);

@@ -33,7 +33,6 @@ public:
         }
     }
 
-private:
     void string(std::string_view text) {
         out_.put('"');
         while (!text.empty()) {
@@ -46,6 +45,7 @@ private:
         out_.put('"');
     }
 
+private:
     template <typename Integer>
     void integer(Integer n) {
         std::array<char, 24> digits;
@@ -92,6 +92,9 @@ private:
 // order at every depth, integers exact, floats as append_float writes them,
 // strings escaped as detail::escape_of has it (only '"', '\\' and 0x00-0x1F).
 void append_compact(const Value& value, std::string& out);
+
+// Appends the compact text of a string, quotes included.
+void append_compact_string(std::string_view text, std::string& out);
 
 // The compact text as a new string; the request key of an id is exactly this.
 std::string to_compact_text(const Value& value);

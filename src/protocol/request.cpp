@@ -66,21 +66,26 @@ std::variant<RequestEnvelope, Refusal> validate_request_line(std::string_view li
 
 std::string request_key(const json::Value& id) { return json::to_compact_text(id); }
 
-json::Value forwarded_request(RequestEnvelope envelope) {
-    json::Object request;
-    request.set("command", std::move(envelope.command));
-    request.set("id", std::move(envelope.id));
-    request.set("payload", std::move(envelope.payload));
-    if (envelope.session) request.set("session", std::move(*envelope.session));
-    return request;
+// The members are written in key order, as every object's are: command, id,
+// payload, session.
+std::string forwarded_request(RequestEnvelope envelope) {
+    std::string text = R"({"command":)";
+    json::append_compact_string(envelope.command, text);
+    text += R"(,"id":)";
+    json::append_compact(envelope.id, text);
+    text += R"(,"payload":)";
+    json::append_compact(json::Value(std::move(envelope.payload)), text);
+    if (envelope.session) {
+        text += R"(,"session":)";
+        json::append_compact(*envelope.session, text);
+    }
+    text += '}';
+    return text;
 }
 
-json::Value runtime_shutdown_record() {
-    json::Object record;
-    record.set("command", "shutdown");
-    record.set("id", kRuntimeShutdownId);
-    record.set("payload", json::Object());
-    return record;
+std::string runtime_shutdown_record() {
+    RequestEnvelope shutdown{json::Value(kRuntimeShutdownId), "shutdown", json::Object(), std::nullopt};
+    return forwarded_request(std::move(shutdown));
 }
 
 }  // namespace quern::protocol

@@ -45,12 +45,14 @@ std::string request_key(const json::Value& id);
 // The id of the runtime's own shutdown request to the backend.
 inline constexpr std::string_view kRuntimeShutdownId = "__runtime_shutdown__";
 
-// What the backend receives for an accepted request: command, id, payload
-// ({} when none was given) and, only when the request had one, session.
-// The envelope is used up: its payload moves into the request.
-json::Value forwarded_request(RequestEnvelope envelope);
+// The compact text (no line feed) of what the backend receives for an
+// accepted request: command, id, payload ({} when none was given) and, only
+// when the request had one, session. The envelope is used up: its payload
+// moves into the text. Text, not a value, goes to the backend's input writer:
+// it is made once, where the request was checked, and the writer only copies.
+std::string forwarded_request(RequestEnvelope envelope);
 
 // {"command":"shutdown","id":"__runtime_shutdown__","payload":{}}
-json::Value runtime_shutdown_record();
+std::string runtime_shutdown_record();
 
 }  // namespace quern::protocol

@@ -31,7 +31,7 @@ struct IdleBackend final : project::ProcessControl {
 struct LoopWorld {
     IdleBackend backend;
     std::pair<io::BackendInputSender, io::BackendInputReceiver> input =
-        base::make_channel<json::Value>(io::kBackendInputCapacity);
+        base::make_channel<std::string>(io::kBackendInputCapacity);
     // What reached "standard output", byte for byte, one entry per write.
     std::vector<std::string> writes;
     std::vector<std::string> notes;
@@ -49,12 +49,12 @@ struct LoopWorld {
     loop::Loop loop{loop::LoopState{}, input.first, backend, loop_io};
 
     // The values queued for the backend since the last call, in order.
-    std::vector<json::Value> take_sent() {
-        std::vector<json::Value> sent;
-        json::Value value;
-        while (input.second.receive_for(std::chrono::milliseconds(0), value) ==
+    std::vector<std::string> take_sent() {
+        std::vector<std::string> sent;
+        std::string line;
+        while (input.second.receive_for(std::chrono::milliseconds(0), line) ==
                io::BackendInputReceiver::Wait::Value) {
-            sent.push_back(std::move(value));
+            sent.push_back(std::move(line));
         }
         return sent;
     }

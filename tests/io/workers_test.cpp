@@ -155,12 +155,10 @@ TEST(ReaderThread, ABorrowedHandleStaysOpen) {
     EXPECT_TRUE(platform::write_all(pipe.write.native(), "still open\n").ok());
 }
 
-json::Value number(std::uint64_t n) { return json::Value::from_unsigned(n); }
-
 struct WriterFixture : ::testing::Test {
     platform::Pipe pipe = make_pipe();
     std::pair<BackendInputSender, BackendInputReceiver> input =
-        base::make_channel<json::Value>(kBackendInputCapacity);
+        base::make_channel<std::string>(kBackendInputCapacity);
     std::pair<EventSender, EventReceiver> events = base::make_channel<RuntimeEvent>();
 
     void start_writer() {
@@ -169,19 +167,19 @@ struct WriterFixture : ::testing::Test {
     }
 };
 
-TEST_F(WriterFixture, WritesEachValueAsOneCompactLineAndClosesThePipeAtTheEnd) {
+TEST_F(WriterFixture, WritesEachTextAsOneLineAndClosesThePipeAtTheEnd) {
     start_writer();
     BackendInputSender& sender = input.first;
-    sender.send(json::parse_json(R"({ "id" : 1, "command" : "status", "payload" : { "b":1, "a":[] } })").value());
-    sender.send(json::parse_json(R"({"payload":{},"id":"__runtime_shutdown__","command":"shutdown"})").value());
-    json::Object big;
-    big.set("blob", std::string(100000, 'z'));
+    sender.send(R"({"command":"status","id":1,"payload":{"a":[],"b":1}})");
+    sender.send(R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})");
+    // Larger than the writer's chunk: it goes out in pieces, whole all the same.
+    const std::string big = R"({"blob":")" + std::string(100000, 'z') + R"("})";
     sender.send(big);
     sender.release();
     LineSource backend(std::move(pipe.read));
     EXPECT_EQ(backend.next(), R"({"command":"status","id":1,"payload":{"a":[],"b":1}})");
     EXPECT_EQ(backend.next(), R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})");
-    EXPECT_EQ(backend.next(), json::to_compact_text(big));
+    EXPECT_EQ(backend.next(), big);
     EXPECT_EQ(backend.next(), std::nullopt);  // end of input: the writer closed its end
     RuntimeEvent event;
     EXPECT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Closed);
@@ -191,7 +189,7 @@ TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
     pipe.read.close();  // the backend is gone
     start_writer();
     BackendInputSender& sender = input.first;
-    EXPECT_EQ(sender.send(number(1)), base::SendResult::Sent);
+    EXPECT_EQ(sender.send("1"), base::SendResult::Sent);
     RuntimeEvent event;
     ASSERT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Value);
     const std::vector<ReceivedLine> failure = lines_of(event);
@@ -205,13 +203,13 @@ TEST_F(WriterFixture, AFailedWriteIsReportedOnceAndClosesTheChannel) {
 #endif
     // The writer lets go of its receiver before its sender of events.
     EXPECT_EQ(events.second.receive_for(testing::kPromptWait, event), EventReceiver::Wait::Closed);
-    EXPECT_EQ(sender.send(number(2)), base::SendResult::Closed);
+    EXPECT_EQ(sender.send("2"), base::SendResult::Closed);
 }
 
 TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
     start_writer();
     BackendInputSender& sender = input.first;
-    const json::Value big(std::string(16384, 'b'));
+    const std::string big = '"' + std::string(16384, 'b') + '"';
     // Nobody reads the pipe: once it is full the writer waits on it, and only
     // then does the channel fill up to its capacity.
     int sent = 0;
@@ -226,8 +224,8 @@ TEST_F(WriterFixture, AFullChannelIsRefusedOnlyBehindAFullPipe) {
     EXPECT_GE(sent, static_cast<int>(kBackendInputCapacity));
     // The backend reads again: the writer catches up and the channel takes values again.
     LineSource backend(std::move(pipe.read));
-    for (int i = 0; i < sent; ++i) ASSERT_EQ(backend.next(), json::to_compact_text(big)) << i;
-    EXPECT_EQ(sender.send(json::Value("last")), base::SendResult::Sent);
+    for (int i = 0; i < sent; ++i) ASSERT_EQ(backend.next(), big) << i;
+    EXPECT_EQ(sender.send(R"("last")"), base::SendResult::Sent);
     sender.release();
     EXPECT_EQ(backend.next(), R"("last")");
     EXPECT_EQ(backend.next(), std::nullopt);

@@ -53,7 +53,7 @@ inline platform::ExitPoll exited(std::uint32_t code) { return {platform::ExitPol
 struct LoopWorld : ::testing::Test {
     ScriptedBackend backend;
     std::pair<io::BackendInputSender, io::BackendInputReceiver> input =
-        base::make_channel<json::Value>(io::kBackendInputCapacity);
+        base::make_channel<std::string>(io::kBackendInputCapacity);
     std::vector<std::string> records;
     std::vector<std::string> notes;
     bool output_ok = true;
@@ -72,7 +72,7 @@ struct LoopWorld : ::testing::Test {
     std::vector<std::string> sent_to_backend() {
         input.first.release();
         std::vector<std::string> lines;
-        while (auto value = input.second.receive()) lines.push_back(json::to_compact_text(*value));
+        while (auto line = input.second.receive()) lines.push_back(std::move(*line));
         return lines;
     }
 };
