@@ -35,6 +35,8 @@ public:
     // is no such member or the text was no object. key is one that JSON
     // writes without escapes, such as "type" or "id".
     std::optional<std::string_view> top_level_member(std::string_view key) const;
+    // How many members that object has (repeated keys counted once).
+    std::size_t top_level_size() const { return out_ != nullptr ? top_level_.size() : 0; }
 
 private:
     friend class Rewriting;

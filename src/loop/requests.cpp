@@ -19,9 +19,9 @@ void refuse(Loop& loop, json::Value id, std::string_view message) {
 }
 
 void on_request_line(Loop& loop, std::string_view line) {
-    auto outcome = protocol::validate_request_line(line);
-    if (auto* envelope = std::get_if<protocol::RequestEnvelope>(&outcome)) {
-        return enqueue_request(loop, std::move(*envelope));
+    auto outcome = loop.intake.check(line);
+    if (auto* accepted = std::get_if<protocol::AcceptedRequest>(&outcome)) {
+        return enqueue_request(loop, std::move(*accepted));
     }
     protocol::Refusal& refusal = std::get<protocol::Refusal>(outcome);
     refuse(loop, std::move(refusal.id), refusal.message);
@@ -40,21 +40,24 @@ void handle_request_event(Loop& loop, const io::StreamLine& event) {
     }
 }
 
-void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope) {
+void enqueue_request(Loop& loop, protocol::AcceptedRequest request) {
     LoopState& state = loop.state;
-    // The id is small and outlives the envelope, whose payload moves to the backend.
-    const json::Value id = envelope.id;
-    std::string key = protocol::request_key(id);
-    if (state.shutting_down()) return refuse(loop, id, "Runtime is shutting down");
-    if (state.pending.contains(key)) return refuse(loop, id, "Request id is already pending");
-    const bool is_shutdown = envelope.command == "shutdown";
-    const base::SendResult sent = loop.backend_input.send(protocol::forwarded_request(std::move(envelope)));
+    // Refusals are rare: their id is made again from the key only for them.
+    if (state.shutting_down()) return refuse(loop, protocol::id_of_key(request.key), "Runtime is shutting down");
+    // Registered before the send, which is undone if it fails: one look-up
+    // for the common case instead of two.
+    if (!state.pending.insert(request.key, request.is_shutdown)) {
+        return refuse(loop, protocol::id_of_key(request.key), "Request id is already pending");
+    }
+    const bool is_shutdown = request.is_shutdown;
+    const base::SendResult sent = loop.backend_input.send(std::move(request.text));
     if (sent == base::SendResult::Sent) {
-        state.pending.insert(std::move(key), PendingEntry{id, is_shutdown});
         if (is_shutdown) state.shutdown_deadline = loop.io.now() + kShutdownGracePeriod;
         return;
     }
-    refuse(loop, id, "Cannot queue backend request: " + std::string(channel_refusal_text(sent)));
+    state.pending.remove(request.key);
+    refuse(loop, protocol::id_of_key(request.key),
+           "Cannot queue backend request: " + std::string(channel_refusal_text(sent)));
     if (sent == base::SendResult::Closed) {
         loop.fail("Backend input writer stopped");
     } else if (is_shutdown) {

@@ -20,7 +20,7 @@ void handle_request_event(Loop& loop, const io::StreamLine& event);
 // runtime sends none of its own). A refused shutdown on a full channel begins
 // the runtime's own shutdown; a closed channel means the writer has stopped,
 // which is a failure.
-void enqueue_request(Loop& loop, protocol::RequestEnvelope envelope);
+void enqueue_request(Loop& loop, protocol::AcceptedRequest request);
 
 // Every event from the backend input writer: a failed write before the
 // shutdown is a failure and begins it; once shutting down, the backend closing

@@ -6,14 +6,6 @@
 
 namespace quern::loop {
 
-std::vector<PendingEntry> PendingRequests::drain() {
-    std::vector<PendingEntry> drained;
-    drained.reserve(entries_.size());
-    for (auto& [key, entry] : entries_) drained.push_back(std::move(entry));
-    entries_.clear();
-    return drained;
-}
-
 void Loop::write_record(const json::Value& record) {
     record_text.clear();
     json::append_compact(record, record_text);

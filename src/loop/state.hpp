@@ -14,6 +14,7 @@
 #include "json/value.hpp"
 #include "project/backend_control.hpp"
 #include "protocol/record_relay.hpp"
+#include "protocol/request.hpp"
 
 namespace quern::loop {
 
@@ -27,7 +28,13 @@ struct PendingEntry {
 class PendingRequests {
 public:
     bool contains(std::string_view key) const { return entries_.find(key) != entries_.end(); }
-    void insert(std::string key, PendingEntry entry) { entries_.emplace(std::move(key), std::move(entry)); }
+    // False, changing nothing, when the key is pending already.
+    bool insert(std::string_view key, bool is_shutdown) {
+        const auto at = entries_.lower_bound(key);
+        if (at != entries_.end() && at->first == key) return false;
+        entries_.emplace_hint(at, std::string(key), is_shutdown);
+        return true;
+    }
     // Removing a key that is not pending does nothing.
     void remove(std::string_view key) {
         const auto entry = entries_.find(key);
@@ -36,12 +43,19 @@ public:
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
-    // Takes every entry out, in ascending key order.
-    std::vector<PendingEntry> drain();
+    // Takes every entry out, in ascending key order, giving each to each(PendingEntry)
+    // as it goes: the ids are made one at a time, not all at once.
+    template <typename Each>
+    void drain(Each each) {
+        for (const auto& [key, is_shutdown] : entries_) each(PendingEntry{protocol::id_of_key(key), is_shutdown});
+        entries_.clear();
+    }
 
 private:
-    // std::string's ordering compares bytes as unsigned char.
-    std::map<std::string, PendingEntry, std::less<>> entries_;
+    // std::string's ordering compares bytes as unsigned char. Only the key is
+    // kept of the id, which it gives back: a front end that streams requests
+    // to a busy backend may have very many pending.
+    std::map<std::string, bool, std::less<>> entries_;  // is_shutdown by key
 };
 
 // Everything the event loop owns and changes; no other thread touches it.
@@ -95,6 +109,8 @@ struct Loop {
     const LoopIo& io;
     // Backend stdout lines that reach the loop unshaped become records here.
     protocol::RecordRelay relay{};
+    // Request lines are checked here.
+    protocol::RequestIntake intake{};
     // Each record's text on its way out, reused from record to record.
     std::string record_text{};
 

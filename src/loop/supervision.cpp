@@ -63,13 +63,13 @@ int run_exit_path(Loop& loop, io::EventReceiver& events) {
     loop.backend_input.release();
     const bool clean = !state.failure_message && state.shutting_down();
     const std::string message = exit_message(state);
-    for (PendingEntry& entry : state.pending.drain()) {
+    state.pending.drain([&](PendingEntry entry) {
         if (clean && entry.is_shutdown) {
             loop.write_record(protocol::shutdown_response(std::move(entry.id)));
         } else {
             loop.write_record(protocol::error_response(std::move(entry.id), message));
         }
-    }
+    });
     if (!clean) loop.write_record(protocol::fatal_record(message));
     loop.flush_records();
     events.close();

@@ -15,11 +15,26 @@ bool is_envelope_key(std::string_view key) {
     return key == "id" || key == "command" || key == "payload" || key == "session";
 }
 
+bool is_valid_session_length(std::size_t bytes) { return bytes >= kMinSessionBytes && bytes <= kMaxSessionBytes; }
+
 bool is_valid_session(const json::Value& session) {
     if (session.is_null()) return true;
-    if (!session.is_string()) return false;
-    const std::size_t bytes = session.as_string().size();
-    return bytes >= kMinSessionBytes && bytes <= kMaxSessionBytes;
+    return session.is_string() && is_valid_session_length(session.as_string().size());
+}
+
+// The compact text of a string that needs no escapes is its bytes in quotes.
+std::optional<std::string_view> plain_string(std::string_view compact) {
+    if (compact.size() < 2 || compact.front() != '"' || compact.find('\\') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return compact.substr(1, compact.size() - 2);
+}
+
+void append_member(std::string& text, std::string_view name, std::string_view value) {
+    text += ",\"";
+    text += name;
+    text += "\":";
+    text += value;
 }
 
 // Checks from the first one that can echo the id on: command, payload, session.
@@ -86,6 +101,48 @@ std::string forwarded_request(RequestEnvelope envelope) {
 std::string runtime_shutdown_record() {
     RequestEnvelope shutdown{json::Value(kRuntimeShutdownId), "shutdown", json::Object(), std::nullopt};
     return forwarded_request(std::move(shutdown));
+}
+
+json::Value id_of_key(std::string_view key) { return json::parse_json(key).value(); }
+
+std::variant<AcceptedRequest, Refusal> RequestIntake::check(std::string_view line) {
+    if (std::optional<AcceptedRequest> accepted = accept_plain(line)) return std::move(*accepted);
+    std::variant<RequestEnvelope, Refusal> outcome = validate_request_line(line);
+    if (RequestEnvelope* envelope = std::get_if<RequestEnvelope>(&outcome)) {
+        AcceptedRequest accepted{{}, request_key(envelope->id), envelope->command == "shutdown"};
+        accepted.text = forwarded_request(std::move(*envelope));
+        return accepted;
+    }
+    return std::get<Refusal>(std::move(outcome));
+}
+
+// Declines (nullopt) whatever is not plainly accepted, without a word: the
+// exact path decides it again, refusal or not.
+std::optional<AcceptedRequest> RequestIntake::accept_plain(std::string_view line) {
+    compact_.clear();
+    if (!rewriter_.rewrite(line, compact_) || compact_.front() != '{') return std::nullopt;
+    const std::optional<std::string_view> id = rewriter_.top_level_member("id");
+    const std::optional<std::string_view> command_text = rewriter_.top_level_member("command");
+    const std::optional<std::string_view> payload = rewriter_.top_level_member("payload");
+    const std::optional<std::string_view> session = rewriter_.top_level_member("session");
+    const std::size_t envelope_members = 2u + (payload ? 1u : 0u) + (session ? 1u : 0u);
+    if (!id || !command_text || rewriter_.top_level_size() != envelope_members) return std::nullopt;
+    if (id->front() != '"' && id->front() != '-' && !(id->front() >= '0' && id->front() <= '9')) return std::nullopt;
+    const std::optional<std::string_view> command = plain_string(*command_text);
+    if (!command || !is_allowed_command(*command)) return std::nullopt;
+    if (payload && payload->front() != '{') return std::nullopt;
+    if (session && *session != "null") {
+        const std::optional<std::string_view> bytes = plain_string(*session);
+        if (!bytes || !is_valid_session_length(bytes->size())) return std::nullopt;
+    }
+    // The members in key order, as forwarded_request writes them.
+    AcceptedRequest accepted{R"({"command":)", std::string(*id), *command == "shutdown"};
+    accepted.text += *command_text;
+    append_member(accepted.text, "id", *id);
+    append_member(accepted.text, "payload", payload ? *payload : std::string_view("{}"));
+    if (session) append_member(accepted.text, "session", *session);
+    accepted.text += '}';
+    return accepted;
 }
 
 }  // namespace quern::protocol

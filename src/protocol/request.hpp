@@ -6,6 +6,7 @@
 #include <string_view>
 #include <variant>
 
+#include "json/rewrite.hpp"
 #include "json/value.hpp"
 
 namespace quern::protocol {
@@ -54,5 +55,33 @@ std::string forwarded_request(RequestEnvelope envelope);
 
 // {"command":"shutdown","id":"__runtime_shutdown__","payload":{}}
 std::string runtime_shutdown_record();
+
+// The id whose request key this is (the two are one value in two forms).
+json::Value id_of_key(std::string_view key);
+
+// An accepted request, ready for the backend.
+struct AcceptedRequest {
+    std::string text;  // forwarded_request's text
+    std::string key;   // request_key of its id
+    bool is_shutdown = false;
+};
+
+// Checks request lines as validate_request_line does and makes each accepted
+// one into what forwarded_request would make of it. A plainly valid request,
+// which is nearly every one, takes a faster road: the line is rewritten into
+// its compact text once, and the envelope is checked and forwarded from that
+// text, with no value built. Anything else takes validate_request_line's exact
+// path, which owns every refusal. It keeps scratch space from line to line, so
+// one serves one thread.
+class RequestIntake {
+public:
+    std::variant<AcceptedRequest, Refusal> check(std::string_view line);
+
+private:
+    std::optional<AcceptedRequest> accept_plain(std::string_view line);
+
+    json::CompactRewriter rewriter_;
+    std::string compact_;
+};
 
 }  // namespace quern::protocol

@@ -18,8 +18,7 @@ using io::LineEventKind;
 // with the writer's end held here, and the records the front end would read.
 struct EnqueueFixture : LoopStepFixture {
     void send(std::string_view line) {
-        auto envelope = std::get<protocol::RequestEnvelope>(protocol::validate_request_line(line));
-        enqueue_request(loop, std::move(envelope));
+        enqueue_request(loop, std::get<protocol::AcceptedRequest>(protocol::RequestIntake().check(line)));
     }
     void stdin_event(LineEventKind kind, std::string text = {}) {
         handle_request_event(loop, io::StreamLine{kind, text});

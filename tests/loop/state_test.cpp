@@ -17,14 +17,19 @@ std::string key_of(std::string_view id_text) { return protocol::request_key(json
 TEST(PendingRequests, DrainsInAscendingKeyBytes) {
     PendingRequests pending;
     for (std::string_view id : {"10", R"("b")", "9", R"("a")", "-1"}) {
-        json::Value value = json::parse_json(id).value();
-        pending.insert(protocol::request_key(value), PendingEntry{value, false});
+        EXPECT_TRUE(pending.insert(key_of(id), false));
     }
+    EXPECT_FALSE(pending.insert(key_of("10"), true));  // pending already: nothing changes
     pending.remove(key_of("9"));
     pending.remove(key_of("12345"));  // not pending: nothing happens
     std::vector<std::string> order;
-    for (const PendingEntry& entry : pending.drain()) order.push_back(protocol::request_key(entry.id));
+    std::vector<bool> shutdowns;
+    pending.drain([&](const PendingEntry& entry) {
+        order.push_back(protocol::request_key(entry.id));
+        shutdowns.push_back(entry.is_shutdown);
+    });
     EXPECT_EQ(order, (std::vector<std::string>{R"("a")", R"("b")", "-1", "10"}));
+    EXPECT_EQ(shutdowns, (std::vector<bool>{false, false, false, false}));
     EXPECT_TRUE(pending.empty());
 }
 

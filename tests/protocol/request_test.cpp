@@ -130,5 +130,58 @@ TEST(ForwardedRequest, TheRuntimeShutdownRecordIsFixed) {
     EXPECT_EQ(runtime_shutdown_record(), R"({"command":"shutdown","id":"__runtime_shutdown__","payload":{}})");
 }
 
+// The intake's faster road must end where the exact path does, for every line.
+TEST(RequestIntake, GivesWhatTheExactPathGivesForEveryLine) {
+    const std::vector<std::string> lines = {
+        R"({"id":1,"command":"status"})",
+        R"( { "command" : "generate" , "id" : "g" , "payload" : { "b" : [1, 2.50], "a" : null } } )",
+        R"({"id":1,"command":"\u0073tatus"})",
+        R"({"id":1,"id":"second","command":"status"})",
+        R"({"id":-0,"command":"shutdown","payload":{}})",
+        R"({"id":1e400,"command":"status"})",
+        R"({"id":123456789012345678901234567890,"command":"status"})",
+        R"({"id":1,"command":"status","session":null})",
+        R"({"id":1,"command":"status","session":"sixteen-bytes-ok"})",
+        R"({"id":1,"command":"status","session":"fifteen-bytes!!"})",
+        R"({"id":1,"command":"status","session":"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"})",
+        R"({"id":1,"command":"status","session":"a\"b\\c\nd\u0001efghijklmnop"})",
+        R"({"id":1,"command":"status","session":7})",
+        R"({"id":1,"command":"status","payload":[]})",
+        R"({"id":1,"command":"stat\"us"})",
+        R"({"id":1,"command":"nope"})",
+        R"({"id":1,"command":7})",
+        R"({"id":true,"command":"status"})",
+        R"({"command":"status"})",
+        R"({"id":1,"command":"status","extra":1})",
+        R"([{"id":1,"command":"status"}])",
+        R"({"id":1,"command":"status")",
+        "",
+    };
+    RequestIntake intake;
+    for (const std::string& line : lines) {
+        std::string exact;
+        auto outcome = validate_request_line(line);
+        if (auto* envelope = std::get_if<RequestEnvelope>(&outcome)) {
+            const std::string key = request_key(envelope->id);
+            const bool is_shutdown = envelope->command == "shutdown";
+            exact = "accepted " + forwarded_request(std::move(*envelope)) + " key " + key +
+                    (is_shutdown ? " shutdown" : "");
+        } else {
+            const Refusal& refusal = std::get<Refusal>(outcome);
+            exact = "refused " + json::to_compact_text(refusal.id) + " " + refusal.message;
+        }
+        std::string given;
+        auto checked = intake.check(line);
+        if (auto* accepted = std::get_if<AcceptedRequest>(&checked)) {
+            given = "accepted " + accepted->text + " key " + accepted->key + (accepted->is_shutdown ? " shutdown" : "");
+            EXPECT_EQ(json::to_compact_text(id_of_key(accepted->key)), accepted->key) << line;
+        } else {
+            const Refusal& refusal = std::get<Refusal>(checked);
+            given = "refused " + json::to_compact_text(refusal.id) + " " + refusal.message;
+        }
+        EXPECT_EQ(given, exact) << line;
+    }
+}
+
 }  // namespace
 }  // namespace quern::protocol
