@@ -274,18 +274,24 @@ private:
         };
         if (!detail::put_in_key_order(order, before, same)) return;
 
+        // The members in order take no more room than in arrival order (a
+        // repeated key only drops some), so they go back over the same bytes,
+        // copied from a copy of the region.
         const std::size_t region = members[base].begin;
         s_.moved_.assign(out_, region, std::string::npos);
-        out_.resize(region);
+        char* const start = out_.data();
+        std::size_t at = region;
         for (std::size_t i = 0; i < order.size(); ++i) {
             CompactRewriter::MemberSpan& member = members[order[i].member];
-            if (i > 0) out_ += ',';
-            const std::size_t begin = out_.size();
-            out_.append(s_.moved_, member.begin - region, member.end - member.begin);
-            member.value_begin = begin + (member.value_begin - member.begin);
-            member.end = begin + (member.end - member.begin);
-            member.begin = begin;
+            if (i > 0) start[at++] = ',';
+            const std::size_t size = member.end - member.begin;
+            std::memcpy(start + at, s_.moved_.data() + (member.begin - region), size);
+            member.value_begin = at + (member.value_begin - member.begin);
+            member.end = at + size;
+            member.begin = at;
+            at += size;
         }
+        out_.resize(at);
     }
 
     void keep_top_level() {

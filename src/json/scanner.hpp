@@ -178,7 +178,7 @@ public:
     // need no decoding to out as they stand and gives each escape's code point
     // to on_escape, in order. The text is already known to be UTF-8.
     template <typename OnEscape>
-    bool string_body(std::string& out, OnEscape on_escape) {
+    [[gnu::always_inline]] bool string_body(std::string& out, OnEscape on_escape) {
         for (;;) {
             const std::size_t run = plain_run_length(std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
             out.append(p_, run);
