@@ -389,9 +389,16 @@ base::Result<ChildProcess> start_child_process(const ProcessStart& start) {
     return ChildProcess(std::move(child));
 }
 
+// Linux: a pipe of 1 MiB where the system allows one (its default 64 KiB is
+// gone in a few milliseconds of a flood, and a child descheduled that long
+// would stall its writer); elsewhere, and where refused, the system's own size.
 base::Result<ChildPipe> create_child_stdio_pipe(ChildEnd child_end) {
     base::Result<Pipe> pipe = create_pipe();
     if (!pipe) return base::Failure{pipe.error()};
+#if defined(F_SETPIPE_SZ)
+    constexpr int kChildPipeBytes = 1 << 20;
+    (void)::fcntl(fd_of(pipe.value().read.native()), F_SETPIPE_SZ, kChildPipeBytes);
+#endif
     if (child_end == ChildEnd::Reads) return ChildPipe{std::move(pipe.value().read), std::move(pipe.value().write)};
     return ChildPipe{std::move(pipe.value().write), std::move(pipe.value().read)};
 }

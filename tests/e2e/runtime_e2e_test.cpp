@@ -198,23 +198,24 @@ TEST_F(EndToEnd, ABackendThatClosedItsInputMakesTheWriterFail) {
 TEST_F(EndToEnd, ABackendThatStopsReadingFillsTheQueue) {
     project.script("sleep 4000\nexit 0\n");
     TestProcess runtime(runtime_binary(), project.runtime_arguments());
-    const std::string padding(20000, 'p');
+    // Near the request limit, so that few fit in the pipe (1 MiB on Linux).
+    const std::string padding(60000, 'p');
     const auto send = [&](int i) {
         runtime.send(R"({"id":)" + std::to_string(i) + R"(,"command":"generate","payload":{"p":")" + padding + "\"}}");
     };
     // The queue refuses only once the writer is stuck on the full pipe; on a
     // loaded machine it may not have got there while the first 40 arrive, so
     // the last ones come after a pause.
-    for (int i = 0; i < 40; ++i) send(i);
+    for (int i = 0; i < 55; ++i) send(i);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    for (int i = 40; i < 45; ++i) send(i);
+    for (int i = 55; i < 60; ++i) send(i);
     EXPECT_EQ(runtime.wait_for_exit(), 1);
     int full = 0;
     for (const std::string& record : runtime.lines()) {
         if (record.find("Cannot queue backend request: sending on a full channel") != std::string::npos) ++full;
     }
     EXPECT_GE(full, 1);
-    EXPECT_LE(full, 45 - 32);
+    EXPECT_LE(full, 60 - 32);
 }
 
 }  // namespace

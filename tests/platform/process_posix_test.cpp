@@ -75,6 +75,29 @@ TEST(ChildProcessPosix, TheChildLeadsAProcessGroupOfItsOwn) {
     EXPECT_EQ(child.value().wait_for_exit().exit_code, 0u);
 }
 
+#ifdef __linux__
+// A child that is descheduled for a few milliseconds must not stall the
+// runtime's writer: its stdin pipe holds a megabyte, where the system allows it.
+TEST(ChildProcessPosix, AChildsPipeHoldsAMegabyteBeforeTheWriterWaits) {
+    std::ifstream limit_file("/proc/sys/fs/pipe-max-size");
+    long limit = 0;
+    if (!(limit_file >> limit) || limit < (1 << 20)) GTEST_SKIP() << "pipes are limited to " << limit << " bytes here";
+    base::Result<ChildPipe> input = create_child_stdio_pipe(ChildEnd::Reads);
+    ASSERT_TRUE(input.ok());
+    const int fd = static_cast<int>(input.value().runtime.native());
+    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK), 0);
+    const std::string chunk(4096, 'x');
+    std::size_t held = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, chunk.data(), chunk.size());
+        if (n < 0) break;
+        held += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_GE(held, std::size_t{1} << 20);
+}
+#endif
+
 // Gone, or a zombie: either way it runs nothing any more.
 bool has_ended(pid_t pid) {
     if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
