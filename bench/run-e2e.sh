@@ -45,7 +45,7 @@ fi
 echo "date: $(date)"
 echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), kernel $(uname -r)"
 exec build/e2e/e2e_bench \
-    --runtime build/release/bin/quern-runtime \
+    --runtime "${BENCH_RUNTIME:-build/release/bin/quern-runtime}" \
     --backend build/e2e/e2e_backend \
     --passthrough build/e2e/passthrough \
     --rapidjson-relay build/e2e/rapidjson_relay \

@@ -1,6 +1,7 @@
 #include "io/workers.hpp"
 
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <memory>
 
@@ -18,9 +19,13 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
     // wait for more bytes.
     RuntimeEvent batch(tag, backlog->take_buffer());
     std::string scratch;  // a line that spans reads
-    // Every other batch is shaped here and the rest by the loop, which would
-    // otherwise mostly wait: a flood's work is shared by the two threads.
+    // A batch is shaped here or left to the loop, which would otherwise mostly
+    // wait, whichever has had fewer bytes so far: a flood's work is shared by
+    // the two threads. Counting batches instead would not share it: a batch
+    // shaped here takes a whole read, and the next one only its remainder.
     bool shape_here = false;
+    std::uint64_t shaped_bytes = 0;
+    std::uint64_t plain_bytes = 0;
     const auto read_line = [&]() {
         if (!shape_here) {
             return batch.add_filled([&](std::string& out) { return read_bounded_line_into(reader, limit, out); });
@@ -35,7 +40,7 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
         return kind;
     };
     for (;;) {
-        if (batch.empty()) shape_here = shape && !shape_here;
+        if (batch.empty()) shape_here = shape && shaped_bytes <= plain_bytes;
         const LineEventKind kind = read_line();
         const bool last = kind == LineEventKind::Closed || kind == LineEventKind::Failed;
         const bool line_ready = reader.buffered().find('\n') != std::string_view::npos;
@@ -45,6 +50,7 @@ void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, Even
         const std::size_t cost = batch.capacity() + sizeof(RuntimeEvent);
         if (!backlog->acquire(cost)) return;
         batch.hold_backlog(base::BudgetLease(backlog, cost));
+        (shape_here ? shaped_bytes : plain_bytes) += batch.size();
         if (events.send(std::move(batch)) != base::SendResult::Sent || last) return;
         batch = RuntimeEvent(tag, backlog->take_buffer());
     }

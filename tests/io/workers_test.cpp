@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -125,6 +126,54 @@ TEST(ReaderThread, StopsReadingWhileItsBacklogIsFullAndGoesOnWhenTheLoopCatchesU
     }
     EXPECT_GE(lines.served, held + kReaderBacklogBytes);
     EXPECT_GT(received, 0u);
+}
+
+// A flood of lines, as fast as reads can take them, then the end.
+class FloodOfLines final : public ByteSource {
+public:
+    explicit FloodOfLines(std::size_t total) : total_(total) {}
+    platform::ReadOutcome read(char* buffer, std::size_t capacity) override {
+        static constexpr std::string_view kLine = "{\"type\":\"event\",\"n\":12345,\"text\":\"some words\"}\n";
+        if (served_ >= total_) return {platform::ReadOutcome::Kind::End, 0, 0};
+        const std::size_t n = std::min(capacity, total_ - served_);
+        for (std::size_t i = 0; i < n; ++i) buffer[i] = kLine[(served_ + i) % kLine.size()];
+        served_ += n;
+        return {platform::ReadOutcome::Kind::Data, n, 0};
+    }
+
+private:
+    std::size_t total_;
+    std::size_t served_ = 0;
+};
+
+// The reader shapes part of a flood itself and leaves the rest to the loop, so
+// that both threads work on it: neither may end up with nearly all of it,
+// however the batches happen to be cut.
+TEST(ReaderThread, SharesTheShapingOfAFloodWithTheLoop) {
+    auto [sender, events] = base::make_channel<RuntimeEvent>();
+    const LineShaper shape = [](std::string_view line, std::string& out) {
+        out += line;
+        return Shaped{true, 0};
+    };
+    start_line_reader(std::make_unique<FloodOfLines>(std::size_t{8} << 20), kLineLimit, EventSource::BackendStdout,
+                      std::move(sender), shape);
+    std::size_t shaped = 0;
+    std::size_t plain = 0;
+    bool closed = false;
+    RuntimeEvent event;
+    while (!closed && events.receive_for(testing::kPromptWait, event) == EventReceiver::Wait::Value) {
+        event.for_each(
+            [&](const StreamLine& line) {
+                if (line.kind == LineEventKind::Line) plain += line.text.size();
+                closed = closed || line.kind == LineEventKind::Closed;
+            },
+            [&](const ShapedLine& line) { shaped += line.record.size(); });
+        event.finish();
+    }
+    ASSERT_TRUE(closed);
+    const double share = static_cast<double>(shaped) / static_cast<double>(shaped + plain);
+    EXPECT_GT(share, 0.25) << shaped << " bytes shaped by the reader, " << plain << " left to the loop";
+    EXPECT_LT(share, 0.75) << shaped << " bytes shaped by the reader, " << plain << " left to the loop";
 }
 
 // Writes until the pipe refuses: the reading end has been closed.
