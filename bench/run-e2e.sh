@@ -6,7 +6,8 @@
 # Also BENCH_ROUND_TRIPS (round trips a run, default 5000), BENCH_IDLE_SECONDS
 # (default 10), BENCH_REQUEST_MB (fire-hose requests a shape, default 8) and
 # BENCH_PACED_REQUESTS (small paced requests a run, default 20000; medium gets
-# a fifth).
+# a fifth). BENCH_RUNTIME measures another build of the runtime instead of
+# the release build (an older one, to compare).
 # Build logs and progress go to stderr, the table to stdout. Exit status 1
 # means an output check failed; missed performance targets only print FAIL.
 set -euo pipefail
