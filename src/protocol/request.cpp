@@ -30,11 +30,22 @@ std::optional<std::string_view> plain_string(std::string_view compact) {
     return compact.substr(1, compact.size() - 2);
 }
 
-void append_member(std::string& text, std::string_view name, std::string_view value) {
-    text += ",\"";
-    text += name;
-    text += "\":";
-    text += value;
+// The compact text of a forwarded request from its members' compact texts,
+// in key order as every object's are: command, id, payload, session. It waits
+// in the writer's queue, so it takes only the room it needs.
+std::string forwarded_text(std::string_view command, std::string_view id, std::string_view payload,
+                           std::optional<std::string_view> session) {
+    constexpr std::string_view kCommand = R"({"command":)";
+    constexpr std::string_view kId = R"(,"id":)";
+    constexpr std::string_view kPayload = R"(,"payload":)";
+    constexpr std::string_view kSession = R"(,"session":)";
+    std::string text;
+    text.reserve(kCommand.size() + command.size() + kId.size() + id.size() + kPayload.size() + payload.size() +
+                 (session ? kSession.size() + session->size() : 0) + 1);
+    text.append(kCommand).append(command).append(kId).append(id).append(kPayload).append(payload);
+    if (session) text.append(kSession).append(*session);
+    text += '}';
+    return text;
 }
 
 // Checks from the first one that can echo the id on: command, payload, session.
@@ -81,21 +92,14 @@ std::variant<RequestEnvelope, Refusal> validate_request_line(std::string_view li
 
 std::string request_key(const json::Value& id) { return json::to_compact_text(id); }
 
-// The members are written in key order, as every object's are: command, id,
-// payload, session.
 std::string forwarded_request(RequestEnvelope envelope) {
-    std::string text = R"({"command":)";
-    json::append_compact_string(envelope.command, text);
-    text += R"(,"id":)";
-    json::append_compact(envelope.id, text);
-    text += R"(,"payload":)";
-    json::append_compact(json::Value(std::move(envelope.payload)), text);
-    if (envelope.session) {
-        text += R"(,"session":)";
-        json::append_compact(*envelope.session, text);
-    }
-    text += '}';
-    return text;
+    std::string command;
+    json::append_compact_string(envelope.command, command);
+    const std::string id = json::to_compact_text(envelope.id);
+    const std::string payload = json::to_compact_text(json::Value(std::move(envelope.payload)));
+    std::optional<std::string> session;
+    if (envelope.session) session = json::to_compact_text(*envelope.session);
+    return forwarded_text(command, id, payload, session ? std::optional<std::string_view>(*session) : std::nullopt);
 }
 
 std::string runtime_shutdown_record() {
@@ -135,14 +139,8 @@ std::optional<AcceptedRequest> RequestIntake::accept_plain(std::string_view line
         const std::optional<std::string_view> bytes = plain_string(*session);
         if (!bytes || !is_valid_session_length(bytes->size())) return std::nullopt;
     }
-    // The members in key order, as forwarded_request writes them.
-    AcceptedRequest accepted{R"({"command":)", std::string(*id), *command == "shutdown"};
-    accepted.text += *command_text;
-    append_member(accepted.text, "id", *id);
-    append_member(accepted.text, "payload", payload ? *payload : std::string_view("{}"));
-    if (session) append_member(accepted.text, "session", *session);
-    accepted.text += '}';
-    return accepted;
+    return AcceptedRequest{forwarded_text(*command_text, *id, payload ? *payload : std::string_view("{}"), session),
+                           std::string(*id), *command == "shutdown"};
 }
 
 }  // namespace quern::protocol

@@ -147,6 +147,7 @@ TEST(RequestIntake, GivesWhatTheExactPathGivesForEveryLine) {
         R"({"id":1,"command":"status","session":"a\"b\\c\nd\u0001efghijklmnop"})",
         R"({"id":1,"command":"status","session":7})",
         R"({"id":1,"command":"status","payload":[]})",
+        R"({"id":2,"command":"generate","payload":{"text":")" + std::string(2000, 't') + R"("}})",
         R"({"id":1,"command":"stat\"us"})",
         R"({"id":1,"command":"nope"})",
         R"({"id":1,"command":7})",
@@ -175,6 +176,8 @@ TEST(RequestIntake, GivesWhatTheExactPathGivesForEveryLine) {
         if (auto* accepted = std::get_if<AcceptedRequest>(&checked)) {
             given = "accepted " + accepted->text + " key " + accepted->key + (accepted->is_shutdown ? " shutdown" : "");
             EXPECT_EQ(json::to_compact_text(id_of_key(accepted->key)), accepted->key) << line;
+            // It waits in the writer's queue: it must not hold twice its size.
+            EXPECT_LE(accepted->text.capacity(), accepted->text.size() + 32) << line;
         } else {
             const Refusal& refusal = std::get<Refusal>(checked);
             given = "refused " + json::to_compact_text(refusal.id) + " " + refusal.message;
