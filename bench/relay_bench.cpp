@@ -68,12 +68,33 @@ BENCHMARK(RewriteSmallRecord);
 void RewriteLargeRecord(benchmark::State& state) { RewriteRecord(state, big_record()); }
 BENCHMARK(RewriteLargeRecord);
 
+const std::string kRequestLine =
+    R"({"id":"req-7","command":"account_memory_consolidation_apply","payload":{"ids":[1,2,3]},"session":"0123456789abcdef"})";
+
+// The exact path alone: parse and check.
 void ValidateRequest(benchmark::State& state) {
-    const std::string line =
-        R"({"id":"req-7","command":"account_memory_consolidation_apply","payload":{"ids":[1,2,3]},"session":"0123456789abcdef"})";
-    for (auto _ : state) benchmark::DoNotOptimize(protocol::validate_request_line(line));
+    for (auto _ : state) benchmark::DoNotOptimize(protocol::validate_request_line(kRequestLine));
 }
 BENCHMARK(ValidateRequest);
+
+// What the loop does with a request line: checked and made into the text
+// the backend gets, with its key.
+void IntakeRequest(benchmark::State& state) {
+    protocol::RequestIntake intake;
+    for (auto _ : state) benchmark::DoNotOptimize(intake.check(kRequestLine));
+}
+BENCHMARK(IntakeRequest);
+
+// The same by the exact path, as the loop did it before the intake.
+void ValidateAndForwardRequest(benchmark::State& state) {
+    for (auto _ : state) {
+        auto outcome = protocol::validate_request_line(kRequestLine);
+        auto& envelope = std::get<protocol::RequestEnvelope>(outcome);
+        benchmark::DoNotOptimize(protocol::request_key(envelope.id));
+        benchmark::DoNotOptimize(protocol::forwarded_request(std::move(envelope)));
+    }
+}
+BENCHMARK(ValidateAndForwardRequest);
 
 // Serves the same text again and again, as a pipe full of lines would.
 class RepeatingSource : public io::ByteSource {
