@@ -23,20 +23,13 @@
 #include <string>
 #include <string_view>
 
+#include "write_all.hpp"
+
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using e2e::write_all;
 
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "bench backend: %s: %s\n", what, std::strerror(errno));

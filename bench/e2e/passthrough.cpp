@@ -17,20 +17,13 @@
 
 extern char** environ;
 
+#include "write_all.hpp"
+
 namespace {
 
 constexpr std::size_t kBuffer = 1 << 20;
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using e2e::write_all;
 
 void copy(int from, int to) {
     std::string buffer(kBuffer, '\0');

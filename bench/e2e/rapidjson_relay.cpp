@@ -16,20 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "write_all.hpp"
+
 namespace {
 
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using e2e::write_all;
 
 bool key_less(const rapidjson::Value::Member* a, const rapidjson::Value::Member* b) {
     const std::string_view x(a->name.GetString(), a->name.GetStringLength());

@@ -18,20 +18,13 @@
 #include <string_view>
 #include <vector>
 
+#include "write_all.hpp"
+
 namespace {
 
 using Formatter = simdjson::internal::mini_formatter;
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using e2e::write_all;
 
 // The line and its line feed in one system call.
 bool write_line(std::string_view text) {

@@ -118,9 +118,7 @@ FireHoseRun run_fire_hose(const Setup& setup, bool through_runtime, const Reques
     Pipe input = make_pipe();
     Pipe output = make_pipe();
     set_nonblocking(input.write.get());
-    const std::vector<std::string> argv = through_runtime
-                                              ? std::vector<std::string>{setup.runtime, "--project", setup.project}
-                                              : std::vector<std::string>{setup.passthrough, "--spawn", setup.backend};
+    const std::vector<std::string> argv = relay_command(setup, through_runtime);
 
     const auto start = Clock::now();
     const pid_t pid = launch({argv,

@@ -35,9 +35,7 @@ PacedRun run_paced(const Setup& setup, bool through_runtime, const RequestShape&
     Pipe input = make_pipe();
     Pipe output = make_pipe();
     set_nonblocking(input.write.get());
-    const std::vector<std::string> argv = through_runtime
-                                              ? std::vector<std::string>{setup.runtime, "--project", setup.project}
-                                              : std::vector<std::string>{setup.passthrough, "--spawn", setup.backend};
+    const std::vector<std::string> argv = relay_command(setup, through_runtime);
     const pid_t pid = launch({argv, {{"QUERN_BENCH_MODE", "echo"}}, input.read.get(), output.write.get(), log.get()});
     input.read.close();
     output.write.close();

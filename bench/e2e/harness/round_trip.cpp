@@ -65,9 +65,7 @@ RoundTrip run_round_trip(const Setup& setup, bool through_runtime, int count, in
     Pipe requests = make_pipe();
     Pipe answers = make_pipe();
     Fd log = open_log(setup.work_dir + (through_runtime ? "/rt-runtime.stderr" : "/rt-passthrough.stderr"));
-    std::vector<std::string> argv = through_runtime
-                                        ? std::vector<std::string>{setup.runtime, "--project", setup.project}
-                                        : std::vector<std::string>{setup.passthrough, "--spawn", setup.backend};
+    const std::vector<std::string> argv = relay_command(setup, through_runtime);
     const pid_t pid = launch({argv, {{"QUERN_BENCH_MODE", "echo"}}, requests.read.get(), answers.write.get(), log.get()});
     requests.read.close();
     answers.write.close();

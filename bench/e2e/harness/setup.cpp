@@ -73,4 +73,9 @@ Shape load_shape(const std::string& data_dir, const std::string& name) {
     return shape;
 }
 
+std::vector<std::string> relay_command(const Setup& setup, bool through_runtime) {
+    if (through_runtime) return {setup.runtime, "--project", setup.project};
+    return {setup.passthrough, "--spawn", setup.backend};
+}
+
 }  // namespace e2e

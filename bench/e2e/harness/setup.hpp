@@ -22,6 +22,10 @@ struct Setup {
 // backend, since the interpreter must resolve inside the project) and
 // DIR/quern/gui_backend.py. Throws std::runtime_error on failure.
 void create_project(Setup& setup);
+
+// The command line of what sits between front end and backend: the runtime on
+// the project, or the pass-through starting the backend itself.
+std::vector<std::string> relay_command(const Setup& setup, bool through_runtime);
 void remove_work_dir(const Setup& setup);
 
 // One record file and the output the runtime must make of it. The harness
