@@ -35,8 +35,8 @@ inline constexpr std::size_t kReaderBatchBytes = 64 * 1024;
 // lines that one read brought are sent together, before the next read. The
 // source is destroyed on return, which closes an owned pipe end; a borrowed
 // handle stays open.
-// When shape is given, the Lines of every other batch go through it on the
-// reader's thread: it appends what the loop receives for the line as Shaped
+// When shape is given, the Lines of some batches (about half of the bytes) go
+// through it on the reader's thread: it appends what the loop receives for the line as Shaped
 // says (protocol::RecordRelay::relay). The loop takes both shaped and plain lines.
 using LineShaper = std::function<Shaped(std::string_view line, std::string& out)>;
 void run_line_reader(std::unique_ptr<ByteSource> source, std::size_t limit, EventSource tag, EventSender events,
