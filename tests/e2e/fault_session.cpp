@@ -624,6 +624,13 @@ std::string describe(const FaultScenario& scenario, const FaultRun& run) {
     constexpr std::size_t kShown = 20;
     for (std::size_t i = 0; i < run.violations.size() && i < kShown; ++i) text += "  " + run.violations[i] + "\n";
     if (run.violations.size() > kShown) text += "  ... " + std::to_string(run.violations.size() - kShown) + " more\n";
+    // The runtime's last words usually name the cause.
+    const auto tail = [](const std::string& stream) {
+        constexpr std::size_t kTail = 600;
+        return stream.size() > kTail ? "..." + stream.substr(stream.size() - kTail) : stream;
+    };
+    if (!run.out.empty()) text += "  stdout ends: " + tail(run.out) + "\n";
+    if (!run.err.empty()) text += "  stderr ends: " + tail(run.err) + "\n";
     return text;
 }
 

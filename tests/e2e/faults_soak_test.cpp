@@ -5,6 +5,8 @@
 //   QUERN_SOAK_SEED     the first scenario's seed (random by default); the
 //                       scenario of seed S is the same everywhere, so a failure
 //                       is repeated with QUERN_SOAK_SEED=S QUERN_SOAK_SECONDS=0
+//   QUERN_SOAK_VERBOSE  if set, each scenario is described as it starts (a
+//                       fault may need the scenarios before it)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -130,6 +132,7 @@ Soak random_scenario(unsigned long long seed) {
 TEST(FaultSoak, RandomFaultsAtBothEndsKeepEveryPromise) {
     const unsigned long long seed = from_environment("QUERN_SOAK_SEED").value_or(std::random_device()());
     const unsigned long long seconds = from_environment("QUERN_SOAK_SECONDS").value_or(60);
+    const bool verbose = std::getenv("QUERN_SOAK_VERBOSE") != nullptr;
     std::printf("fault soak: seed %llu, %llu s (QUERN_SOAK_SEED, QUERN_SOAK_SECONDS)\n", seed, seconds);
     std::fflush(stdout);
     const Clock::time_point start = Clock::now();
@@ -140,6 +143,10 @@ TEST(FaultSoak, RandomFaultsAtBothEndsKeepEveryPromise) {
     do {
         const unsigned long long this_seed = seed + iterations;
         const Soak soak = random_scenario(this_seed);
+        if (verbose) {
+            std::printf("%s\n", soak.scenario.description.c_str());
+            std::fflush(stdout);
+        }
         const FaultRun run = run_fault_scenario(soak.scenario);
         ++tally[soak.kind];
         ++iterations;
