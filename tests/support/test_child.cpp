@@ -541,7 +541,12 @@ std::vector<std::string> directives(const std::vector<OsString>& arguments) {
         // Read whole before the first directive runs, so that "record" lists
         // no descriptor of it.
         std::ifstream script("script.txt", std::ios::binary);
-        if (!script) return {"record"};
+        if (!script) {
+            // A script that is there but cannot be read must not pass for none.
+            std::error_code ignored;
+            if (std::filesystem::exists("script.txt", ignored)) refuse("cannot read", "script.txt");
+            return {"record"};
+        }
         for (std::string line; std::getline(script, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             lines.push_back(line);
