@@ -618,8 +618,8 @@ FaultRun run_scenario_once(const FaultScenario& scenario) {
 
 #ifdef _WIN32
 // Wine now and then cannot start a process at all: the new process dies while
-// Wine sets it up, and CreateProcessW fails with ERROR_INTERNAL_ERROR (about
-// once in a thousand starts of a busy soak). The runtime reports it as it
+// Wine sets it up, and CreateProcessW fails with ERROR_INTERNAL_ERROR (one
+// start in about two thousand here). The runtime reports it as it
 // must, with its one fatal record; that says nothing about the runtime.
 bool system_could_not_start_backend(const FaultRun& run) {
     const std::string_view out = run.out;
