@@ -13,9 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "json/parse.hpp"
 #include "json/write.hpp"
+#include "platform/os_error.hpp"
 #include "process_probe.hpp"
+#include "protocol/records.hpp"
 #include "support/test_process.hpp"
 #include "temp_project.hpp"
 
@@ -622,9 +628,8 @@ FaultRun run_scenario_once(const FaultScenario& scenario) {
 // start in about two thousand here). The runtime reports it as it
 // must, with its one fatal record; that says nothing about the runtime.
 bool system_could_not_start_backend(const FaultRun& run) {
-    const std::string_view out = run.out;
-    return out.find("\"Failed to start project Python: ") != std::string_view::npos &&
-           out.find("(os error 1359)\"") != std::string_view::npos && out.find('\n') + 1 == out.size();
+    const std::string message = "Failed to start project Python: " + platform::os_error_text(ERROR_INTERNAL_ERROR);
+    return run.out == json::to_compact_text(protocol::fatal_record(message)) + "\n";
 }
 #endif
 
